@@ -1,0 +1,201 @@
+/*
+ * The reading steps of each kind of listing line, written once for any
+ * reader of ndirread.h.  Each function fills one record from one line and
+ * never judges the line: a step that fails leaves the reader failed, the
+ * later steps take nothing, and the fields they would have filled are left
+ * empty (text), 0 (numbers) or 0 (times).  Every field therefore shows
+ * what this line holds, never a value left over from an earlier line.
+ */
+#ifndef NDIRDECODE_H
+#define NDIRDECODE_H
+
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+#include "ndirlexer.h"
+#include "ndirread.h"
+
+/* Converts a local broken-down time exactly as mktime(3) does. */
+time_t NdirMakeTime(struct tm *tm);
+
+/* target * 1000 + group, held at long's limits instead of overflowing. */
+inline long
+NdirGroup(long target, int group)
+{
+	long r;
+
+	if (__builtin_mul_overflow(target, 1000L, &r))
+		return target < 0 ? LONG_MIN : LONG_MAX;
+	if (__builtin_add_overflow(r, static_cast<long>(group), &r))
+		return group < 0 ? LONG_MIN : LONG_MAX;
+	return r;
+}
+
+/*
+ * A number printed in comma groups (1,234,567).  The character after the
+ * last group is consumed.  A group that cannot be read ends the number with
+ * the groups read so far.
+ */
+template <class In> long
+NdirReadGrouped(In &in)
+{
+	long target = 0;
+
+	for (;;) {
+		int group = 0;
+		in.number(group);			/* read a number (as int) */
+		if (in.fail() && group == 0)
+			break;
+		target = NdirGroup(target, group);
+		if (in.get() != ',')			/* take one */
+			break;
+	}
+	return target;
+}
+
+/*
+ * A listing date, month-day-year hour:minutes and 'a' or 'p', with any
+ * one-character separators.  The year counts from 1900 as printed.  A date
+ * that cannot be read completely gives 0.
+ */
+template <class In> time_t
+NdirReadDate(In &in, bool skipMeridiem)
+{
+	int month = 0, day = 0, year = 0, hour = 0, minutes = 0;
+
+	in.number(month);
+	in.ignore(1);
+	in.number(day);
+	in.ignore(1);
+	in.number(year);
+	in.ws();
+	in.number(hour);
+	in.ignore(1);
+	in.number(minutes);
+	bool complete = !in.fail();
+	int meridiem = in.peek();			/* look */
+	if (skipMeridiem)
+		in.ignore(1);
+
+	if (!complete || month == INT_MIN || hour > INT_MAX - 12)
+		return 0;
+	if (meridiem == 'p' && hour != 12)
+		hour += 12;
+	else if (meridiem == 'a' && hour == 12)
+		hour = 0;
+
+	struct tm tm;
+	memset(&tm, 0, sizeof tm);
+	tm.tm_sec = 0;
+	tm.tm_min = minutes;
+	tm.tm_hour = hour;
+	tm.tm_mday = day;
+	tm.tm_mon = month - 1;
+	tm.tm_year = year;
+	tm.tm_isdst = -1;		/* let the zone rules decide summer time */
+	return NdirMakeTime(&tm);
+}
+
+/*
+ * The name word of a directory or file line.  The field keeps the first 8
+ * characters; the rest of a longer word is passed over, so that reading
+ * goes on after the whole word as printed and the columns that follow are
+ * found where they are.  Returns the length of the whole word.
+ */
+template <class In> std::streamsize
+NdirReadName(In &in, char (&name)[9])
+{
+	name[0] = '\0';
+	in.word(name, sizeof name);			/* >> setw(9) >> name */
+	std::streamsize length = static_cast<std::streamsize>(strlen(name));
+	if (length == sizeof name - 1) {
+		while (in.peek() != EOF && !NdirIsSpace(in.peek())) {
+			in.get();
+			length++;
+		}
+	}
+	return length;
+}
+
+/* A word of at most size - 1 characters; the field is empty if none. */
+template <class In, size_t N> void
+NdirReadWord(In &in, char (&field)[N])
+{
+	field[0] = '\0';
+	in.word(field, N);
+}
+
+/* Exactly n characters as printed; the field's last byte stays NUL. */
+template <class In, size_t N> void
+NdirCopy(In &in, char (&field)[N])
+{
+	memset(field, 0, N);
+	in.read(field, N - 1);
+}
+
+/* SERVER\VOLUME:PATH */
+template <class In> void
+NdirReadVol(In &in, NdirVol &vol)
+{
+	in.getline(vol.server, NDIR_SERVER_LEN, '\\');
+	in.getline(vol.volume, NDIR_VOLUME_LEN, ':');
+	in.getline(vol.path, NDIR_PATH_LEN, '\n');
+}
+
+/* NAME EXT [inherited] [effective] OWNER m-d-y h:mma */
+template <class In> void
+NdirReadDir(In &in, NdirDir &dir)
+{
+	NdirReadName(in, dir.name);
+	in.ws();
+	dir.extension[0] = '\0';
+	if (in.peek() != '[')
+		NdirReadWord(in, dir.extension);
+	in.ignore(128, '[');
+	NdirCopy(in, dir.inheritedRights);
+	in.ignore(128, '[');
+	NdirCopy(in, dir.effectiveRights);
+	in.ignore(128, ']');
+	in.ws();
+	NdirReadWord(in, dir.owner);
+	dir.createTime = NdirReadDate(in, false);
+}
+
+/*
+ * NAME at the line's start, the extension 14 characters after the name's
+ * first character (a blank there means none), size, date, [flags], owner.
+ */
+template <class In> void
+NdirReadFile(In &in, NdirFile &file)
+{
+	std::streamsize length = NdirReadName(in, file.name);
+	in.ignore(14 - length);
+	file.extension[0] = '\0';
+	if (in.peek() != ' ')
+		NdirReadWord(in, file.extension);
+	file.size = NdirReadGrouped(in);
+	in.ws();
+	file.updateTime = NdirReadDate(in, true);
+	in.ignore(128, '[');
+	NdirCopy(in, file.flags);
+	in.ignore(128, ']');
+	in.ws();
+	NdirReadWord(in, file.owner);
+}
+
+/*
+ * "     1,234,567 bytes in     42 files": the bytes in comma groups, then
+ * a skip of exactly `skip' characters ("bytes in " or "total bytes in "),
+ * then the count as a plain number.
+ */
+template <class In> void
+NdirReadCount(In &in, long &bytes, long &count, std::streamsize skip)
+{
+	bytes = NdirReadGrouped(in);
+	in.ignore(skip);
+	count = 0;
+	in.number(count);
+}
+
+#endif /* NDIRDECODE_H */

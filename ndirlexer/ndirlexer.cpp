@@ -1,0 +1,198 @@
+/*
+ * NdirLexer's records, accessors, hooks and line decoders.  The scanning
+ * rules that call the decoders are in ndirlexer.l.
+ */
+#include <cstring>
+#include <ctime>
+
+#include "ndirlexer.h"
+#include "ndirdecode.h"
+
+void
+NdirVol::clear()
+{
+	server[0] = '\0';
+	volume[0] = '\0';
+	path[0] = '\0';
+}
+
+/* The rights and flags fields get their NUL only from here. */
+void
+NdirDir::clear()
+{
+	name[0] = '\0';
+	extension[0] = '\0';
+	memset(inheritedRights, 0, sizeof inheritedRights);
+	memset(effectiveRights, 0, sizeof effectiveRights);
+	owner[0] = '\0';
+	createTime = 0;
+}
+
+void
+NdirFile::clear()
+{
+	name[0] = '\0';
+	extension[0] = '\0';
+	size = 0;
+	updateTime = 0;
+	memset(flags, 0, sizeof flags);
+	owner[0] = '\0';
+}
+
+void
+NdirFileStats::clear()
+{
+	fileCount = 0;
+	fileBlocks = 0;
+	fileBytes = 0;
+	fileBlockBytes = 0;
+}
+
+NdirLexer::NdirLexer(std::istream *in, std::ostream *out)
+    : yyFlexLexer(in, out)
+{
+}
+
+NdirLexer::~NdirLexer()
+{
+}
+
+int NdirLexer::StartUpdate() { return 1; }
+int NdirLexer::VolUpdate() { return 1; }
+int NdirLexer::DirUpdate() { return 1; }
+int NdirLexer::FileUpdate() { return 1; }
+int NdirLexer::FileCountSizeUpdate() { return 1; }
+int NdirLexer::FileBlockSizeUpdate() { return 1; }
+int NdirLexer::TotalFileCountSizeUpdate() { return 1; }
+int NdirLexer::TotalFileBlockSizeUpdate() { return 1; }
+int NdirLexer::ExitUpdate() { return 1; }
+
+int NdirLexer::NdirStart() { return StartUpdate(); }
+int NdirLexer::NdirExit() { return ExitUpdate(); }
+
+static char *
+text(char *field)
+{
+	return field[0] != '\0' ? field : nullptr;
+}
+
+/*
+ * NAME, or NAME.EXT when there is an extension, in `buf'.  The fields are
+ * NUL-terminated within their sizes, so the result fits 8 + 1 + 3 + 1.
+ */
+static char *
+compose(char (&buf)[14], const char (&name)[9], const char (&extension)[4])
+{
+	size_t n = strnlen(name, sizeof name - 1);
+	memcpy(buf, name, n);
+	if (extension[0] != '\0') {
+		size_t e = strnlen(extension, sizeof extension - 1);
+		buf[n++] = '.';
+		memcpy(buf + n, extension, e);
+		n += e;
+	}
+	buf[n] = '\0';
+	return text(buf);
+}
+
+char *NdirLexer::VolServer() { return text(vol.server); }
+char *NdirLexer::VolVolume() { return text(vol.volume); }
+char *NdirLexer::VolPath() { return text(vol.path); }
+
+char *
+NdirLexer::DirName()
+{
+	static char buf[14];
+	return compose(buf, dir.name, dir.extension);
+}
+
+char *NdirLexer::DirOwner() { return text(dir.owner); }
+char *NdirLexer::DirEffectiveRights() { return text(dir.effectiveRights); }
+char *NdirLexer::DirInheritedRights() { return text(dir.inheritedRights); }
+time_t NdirLexer::DirCreateTime() { return dir.createTime; }
+
+char *
+NdirLexer::FileName()
+{
+	static char buf[14];
+	return compose(buf, file.name, file.extension);
+}
+
+char *NdirLexer::FileOwner() { return text(file.owner); }
+char *NdirLexer::FileFlags() { return text(file.flags); }
+long NdirLexer::FileSize() { return file.size; }
+time_t NdirLexer::FileUpdateTime() { return file.updateTime; }
+long NdirLexer::VolFileCount() { return volStats.fileCount; }
+long NdirLexer::VolFileBytes() { return volStats.fileBytes; }
+long NdirLexer::VolFileBlocks() { return volStats.fileBlocks; }
+long NdirLexer::VolFileBlockBytes() { return volStats.fileBlockBytes; }
+long NdirLexer::TotalFileCount() { return totalStats.fileCount; }
+long NdirLexer::TotalFileBytes() { return totalStats.fileBytes; }
+long NdirLexer::TotalFileBlocks() { return totalStats.fileBlocks; }
+long NdirLexer::TotalFileBlockBytes() { return totalStats.fileBlockBytes; }
+
+time_t
+NdirMakeTime(struct tm *tm)
+{
+	return mktime(tm);
+}
+
+/* A volume line starts a new block: what belonged to the last one goes. */
+int
+NdirLexer::NdirVolLine(const char *line)
+{
+	NdirCursor in(line);
+	NdirReadVol(in, vol);
+	dir.clear();
+	file.clear();
+	volStats.clear();
+	return VolUpdate();
+}
+
+int
+NdirLexer::NdirDirLine(const char *line)
+{
+	NdirCursor in(line);
+	NdirReadDir(in, dir);
+	return DirUpdate();
+}
+
+int
+NdirLexer::NdirFileLine(const char *line)
+{
+	NdirCursor in(line);
+	NdirReadFile(in, file);
+	return FileUpdate();
+}
+
+int
+NdirLexer::NdirFileCountSizeLine(const char *line)
+{
+	NdirCursor in(line);
+	NdirReadCount(in, volStats.fileBytes, volStats.fileCount, 9);
+	return FileCountSizeUpdate();
+}
+
+int
+NdirLexer::NdirFileBlockSizeLine(const char *line)
+{
+	NdirCursor in(line);
+	NdirReadCount(in, volStats.fileBlockBytes, volStats.fileBlocks, 9);
+	return FileBlockSizeUpdate();
+}
+
+int
+NdirLexer::NdirTotalFileCountSizeLine(const char *line)
+{
+	NdirCursor in(line);
+	NdirReadCount(in, totalStats.fileBytes, totalStats.fileCount, 15);
+	return TotalFileCountSizeUpdate();
+}
+
+int
+NdirLexer::NdirTotalFileBlockSizeLine(const char *line)
+{
+	NdirCursor in(line);
+	NdirReadCount(in, totalStats.fileBlockBytes, totalStats.fileBlocks, 15);
+	return TotalFileBlockSizeUpdate();
+}

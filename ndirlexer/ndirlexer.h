@@ -1,0 +1,149 @@
+/*
+ * NdirLexer: a scanner for saved NDIR listings.
+ *
+ * The scanner reads listing text, decodes each recognised line into one of
+ * its records and calls the hook for that kind of line.  Programs derive
+ * from NdirLexer, override the hooks they need, and read the records
+ * through the accessors while a hook runs.  A hook returns non-zero to go
+ * on scanning and zero to make yylex() return 1 at once.
+ */
+#ifndef NDIRLEXER_H
+#define NDIRLEXER_H
+
+#include <ctime>
+#include <istream>
+#include <ostream>
+
+/* The generated scanner includes FlexLexer.h itself; include it only once. */
+#ifndef yyFlexLexerOnce
+#include <FlexLexer.h>
+#endif
+
+/* Field sizes, each counting the terminating NUL. */
+const int NDIR_SERVER_LEN = 48;
+const int NDIR_VOLUME_LEN = 48;
+const int NDIR_PATH_LEN = 256;
+
+/* The last volume line: server, volume and the path within the volume. */
+struct NdirVol {
+	char server[NDIR_SERVER_LEN];
+	char volume[NDIR_VOLUME_LEN];
+	char path[NDIR_PATH_LEN];
+
+	NdirVol() { clear(); }
+	void clear();
+};
+
+/* The last directory line of the current volume. */
+struct NdirDir {
+	char name[9];
+	char extension[4];
+	char inheritedRights[9];	/* 8 characters as printed, then NUL */
+	char effectiveRights[9];	/* 8 characters as printed, then NUL */
+	char owner[12];
+	time_t createTime;
+
+	NdirDir() { clear(); }
+	void clear();
+};
+
+/* The last file line of the current volume. */
+struct NdirFile {
+	char name[9];
+	char extension[4];
+	long size;
+	time_t updateTime;
+	char flags[19];			/* 18 characters as printed, then NUL */
+	char owner[12];
+
+	NdirFile() { clear(); }
+	void clear();
+};
+
+/* The numbers of the count lines, as printed; nothing is added up. */
+struct NdirFileStats {
+	long fileCount;
+	long fileBlocks;
+	long fileBytes;
+	long fileBlockBytes;
+
+	NdirFileStats() { clear(); }
+	void clear();
+};
+
+class NdirLexer : public yyFlexLexer {
+public:
+	/* Null streams stand for standard input and standard output. */
+	NdirLexer(std::istream *in, std::ostream *out);
+	virtual ~NdirLexer();
+
+	/*
+	 * Scans until the input ends (result 0) or a hook returns 0
+	 * (result 1).  A further call goes on after the stopping line.
+	 */
+	virtual int yylex();
+
+	/* Hooks: every default does nothing and returns 1. */
+	virtual int StartUpdate();
+	virtual int VolUpdate();
+	virtual int DirUpdate();
+	virtual int FileUpdate();
+	virtual int FileCountSizeUpdate();
+	virtual int FileBlockSizeUpdate();
+	virtual int TotalFileCountSizeUpdate();
+	virtual int TotalFileBlockSizeUpdate();
+	virtual int ExitUpdate();
+
+	/* Called before the first volume line is decoded. */
+	int NdirStart();
+	/* Never called by the scanner; for programs that want an end event. */
+	int NdirExit();
+
+	/*
+	 * Text accessors return the field, or a null pointer when it is
+	 * empty.  DirName() and FileName() compose "NAME.EXT" in a static
+	 * buffer of their own, shared by every scanner in the process and
+	 * overwritten by the next call.
+	 */
+	char *VolServer();
+	char *VolVolume();
+	char *VolPath();
+	char *DirName();
+	char *DirOwner();
+	char *DirEffectiveRights();
+	char *DirInheritedRights();
+	time_t DirCreateTime();
+	char *FileName();
+	char *FileOwner();
+	char *FileFlags();
+	long FileSize();
+	time_t FileUpdateTime();
+	long VolFileCount();
+	long VolFileBytes();
+	long VolFileBlocks();
+	long VolFileBlockBytes();
+	long TotalFileCount();
+	long TotalFileBytes();
+	long TotalFileBlocks();
+	long TotalFileBlockBytes();
+
+	/*
+	 * Line decoders: each fills its record from the matched text, calls
+	 * its hook and returns the hook's result.  They never reject a line.
+	 */
+	int NdirVolLine(const char *text);
+	int NdirDirLine(const char *text);
+	int NdirFileLine(const char *text);
+	int NdirFileCountSizeLine(const char *text);
+	int NdirFileBlockSizeLine(const char *text);
+	int NdirTotalFileCountSizeLine(const char *text);
+	int NdirTotalFileBlockSizeLine(const char *text);
+
+	NdirVol vol;
+	NdirDir dir;
+	NdirFile file;
+	NdirFileStats volStats;
+	NdirFileStats totalStats;
+};
+
+#endif /* NDIRLEXER_H */
