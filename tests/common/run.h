@@ -1,0 +1,113 @@
+/* Runs a program of the build with given input and collects what it wrote. */
+#ifndef RUN_H
+#define RUN_H
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+struct Outcome {
+	std::string out, err;
+	int status = -1;
+};
+
+/*
+ * Runs argv with `input' on standard input (or /dev/null when `input' is
+ * null) and returns its standard output, standard error and exit status.
+ */
+inline Outcome
+run(const std::vector<std::string> &argv, const std::string *input = nullptr)
+{
+	int in[2], out[2], err[2];
+	Outcome r;
+
+	if (pipe(in) || pipe(out) || pipe(err))
+		return r;
+	pid_t pid = fork();
+	if (pid == 0) {
+		dup2(in[0], 0);
+		dup2(out[1], 1);
+		dup2(err[1], 2);
+		for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
+			close(fd);
+		std::vector<char *> args;
+		for (const auto &a : argv)
+			args.push_back(const_cast<char *>(a.c_str()));
+		args.push_back(nullptr);
+		execv(args[0], args.data());
+		_exit(127);
+	}
+	close(in[0]);
+	close(out[1]);
+	close(err[1]);
+	if (input)
+		(void)!write(in[1], input->data(), input->size());
+	close(in[1]);
+
+	struct pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+	std::string *sinks[2] = {&r.out, &r.err};
+	int open = 2;
+	while (open > 0 && poll(fds, 2, 10000) > 0) {
+		for (int i = 0; i < 2; i++) {
+			if (fds[i].fd < 0 || fds[i].revents == 0)
+				continue;
+			char buf[4096];
+			ssize_t n = read(fds[i].fd, buf, sizeof buf);
+			if (n > 0)
+				sinks[i]->append(buf, n);
+			else {
+				close(fds[i].fd);
+				fds[i].fd = -1;
+				open--;
+			}
+		}
+	}
+	int status;
+	waitpid(pid, &status, 0);
+	r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+	return r;
+}
+
+/* A listing written to a temporary file for the length of a test. */
+struct TempListing {
+	std::string path;
+
+	explicit TempListing(const std::string &text)
+	{
+		char name[] = "/tmp/listingXXXXXX";
+		int fd = mkstemp(name);
+		path = name;
+		(void)!write(fd, text.data(), text.size());
+		close(fd);
+	}
+	~TempListing() { unlink(path.c_str()); }
+	TempListing(const TempListing &) = delete;
+	TempListing &operator=(const TempListing &) = delete;
+};
+
+inline std::string
+slurp(const std::string &path)
+{
+	std::ifstream f(path, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+/* A file line in the listing's columns: extension at the 15th character. */
+inline std::string
+fileLine(const std::string &name, const std::string &ext, const std::string &owner)
+{
+	std::string line = name;
+	line.resize(14, ' ');
+	line += ext;
+	line.resize(17, ' ');
+	return line + "         12,345  3-15-96  4:07p [Rw-A--------------] " + owner;
+}
+
+#endif
