@@ -190,22 +190,21 @@ HandleConnection(void *arg)
  * than in a handler that could interrupt a thread inside stdio.  Once no
  * piece is between its read and its printing, the output is locked and
  * flushed, and the process ends by the signal as it would have without
- * this thread, so its parent sees the usual status.
+ * this thread, so its parent sees the usual status.  The flush may never
+ * finish when whatever reads the output has stopped reading; a second
+ * stop signal then ends the process at once.
  */
 static void *
 stopper(void *)
 {
-	sigset_t one;
 	int sig;
 
 	if (sigwait(&stopsigs, &sig) != 0)
 		return nullptr;
+	pthread_sigmask(SIG_UNBLOCK, &stopsigs, nullptr);
 	pthread_rwlock_wrlock(&inflight);
 	flockfile(stdout);
 	fflush(stdout);
-	sigemptyset(&one);
-	sigaddset(&one, sig);
-	pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
 	raise(sig);
 	_exit(128 + sig);
 }

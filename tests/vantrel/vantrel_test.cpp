@@ -89,6 +89,7 @@ struct DaemonOptions {
   std::vector<std::string> args;
   bool ignore_sigint = false;
   std::string preload;  // a library to load before all others
+  bool hold_output = false;  // leave the output pipe unread until the end
 };
 
 // The daemon under test; a thread drains its standard output into a string.
@@ -123,10 +124,12 @@ class Daemon {
     }
     close(fds[1]);
     out_ = fds[0];
+    held_ = opt.hold_output;
     reader_ = std::thread([this] { Drain(); });
   }
 
   ~Daemon() {
+    Release();
     if (running_) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
@@ -136,6 +139,13 @@ class Daemon {
   }
 
   pid_t pid() const { return pid_; }
+  int pipe() const { return out_; }
+
+  void Release() {
+    std::lock_guard<std::mutex> lock(mu_);
+    held_ = false;
+    cv_.notify_all();
+  }
 
   std::string Output() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -197,6 +207,10 @@ class Daemon {
 
  private:
   void Drain() {
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      cv_.wait(lock, [this] { return !held_; });
+    }
     char buf[65536];
     for (ssize_t n; (n = read(out_, buf, sizeof(buf))) != 0;) {
       if (n < 0) {
@@ -211,6 +225,7 @@ class Daemon {
 
   pid_t pid_ = -1;
   bool running_ = true;
+  bool held_ = false;
   int status_ = 0;
   int out_ = -1;
   std::thread reader_;
@@ -576,6 +591,37 @@ TEST_F(Vantrel, LosesNothingItHasReadWhenStoppedBySigintOrSigterm) {
     EXPECT_EQ(bad, printed.size()) << "the printed stream departs from what was sent";
     EXPECT_EQ(Count(out, "Failed"), 0u);
   }
+}
+
+// Nothing can be flushed into a pipe that nobody reads; the first stop
+// signal waits for the flush, the second must end the daemon anyway.
+TEST_F(Vantrel, EndsOnASecondStopSignalWhenItsOutputIsStuck) {
+  DaemonOptions opt;
+  opt.hold_output = true;
+  ASSERT_NO_FATAL_FAILURE(Start(opt));
+  Client c;
+  ASSERT_TRUE(c.Connect());
+  fcntl(c.fd(), F_SETFL, O_NONBLOCK);
+  std::string chunk(1 << 16, 'x');
+  auto full = [&] {
+    int queued = 0;
+    ioctl(daemon_->pipe(), FIONREAD, &queued);
+    return queued >= 60000;
+  };
+  for (auto end = Clock::now() + kPatience; !full() && Clock::now() < end;)
+    if (send(c.fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(full()) << "the output pipe never filled";
+  c.Reset();
+
+  // The first signal must have been taken before the second is sent, or
+  // the two would merge into one.
+  kill(daemon_->pid(), SIGTERM);
+  for (auto end = Clock::now() + kPatience; Clock::now() < end; std::this_thread::sleep_for(5ms))
+    if (ProcField(daemon_->pid(), "status", "ShdPnd:").find_first_not_of("\t0") == std::string::npos) break;
+  kill(daemon_->pid(), SIGTERM);
+  int status = -1;
+  ASSERT_TRUE(daemon_->Exited(&status)) << "the daemon did not end";
+  EXPECT_TRUE(KilledBy(status, SIGTERM)) << Describe(status);
 }
 
 TEST_F(Vantrel, KeepsRunningOnASigintItWasStartedToIgnore) {
