@@ -18,6 +18,8 @@
 
 /* Converts a local broken-down time exactly as mktime(3) does. */
 time_t NdirMakeTime(struct tm *tm);
+/* Makes NdirMakeTime follow a change of TZ. */
+void NdirCheckZone();
 
 /* target * 1000 + group, held at long's limits instead of overflowing. */
 inline long

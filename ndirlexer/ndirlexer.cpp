@@ -2,6 +2,8 @@
  * NdirLexer's records, accessors, hooks and line decoders.  The scanning
  * rules that call the decoders are in ndirlexer.l.
  */
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -51,6 +53,7 @@ NdirFileStats::clear()
 NdirLexer::NdirLexer(std::istream *in, std::ostream *out)
     : yyFlexLexer(in, out)
 {
+	NdirCheckZone();
 }
 
 NdirLexer::~NdirLexer()
@@ -131,9 +134,122 @@ long NdirLexer::TotalFileBytes() { return totalStats.fileBytes; }
 long NdirLexer::TotalFileBlocks() { return totalStats.fileBlocks; }
 long NdirLexer::TotalFileBlockBytes() { return totalStats.fileBlockBytes; }
 
+/*
+ * Local time conversion, with the result of mktime(3) but without its cost
+ * on every line: mktime looks at the time zone again on each call (a stat
+ * of /etc/localtime when TZ is unset), which costs more than decoding the
+ * rest of the line.
+ *
+ * A listing holds few distinct days, so the start of each day is converted
+ * once and kept.  In a regular day (below) every time h:mm happens exactly
+ * once, at its midnight plus h hours and mm minutes, which is what mktime
+ * gives.  Days near a clock change, where a time may be missing or happen
+ * twice and mktime's choice is its own, fields outside their usual ranges,
+ * and a change of TZ go to mktime itself.  Like the name buffers, the cache belongs to the
+ * process, so scanners must not run in two threads at once.
+ */
+namespace {
+
+struct DayCache {
+	int year, month, day;	/* key; month -1 marks an empty slot */
+	time_t midnight;
+	bool regular;
+};
+
+DayCache days[16384];
+char cachedZone[128];		/* TZ that the cached days belong to */
+bool zoneKnown;			/* false: convert every time with mktime */
+
+
+/* Local midnight of a day and its UTC offset, by mktime. */
+time_t
+midnight(int year, int month, int day, long *offset)
+{
+	struct tm tm = {};
+	tm.tm_year = year;
+	tm.tm_mon = month;
+	tm.tm_mday = day;
+	tm.tm_isdst = -1;
+	time_t t = mktime(&tm);
+	*offset = tm.tm_gmtoff;
+	return t;
+}
+
+/*
+ * A day is regular when the clock runs evenly at one UTC offset from the
+ * midnight before it to the midnight two days on.  Then no clock change is
+ * near enough for a time of the day to be missing or to happen twice.
+ */
+DayCache &
+lookupDay(int year, int month, int day)
+{
+	unsigned h = (static_cast<unsigned>(year) * 372u + static_cast<unsigned>(month) * 31u +
+	    static_cast<unsigned>(day)) % (sizeof days / sizeof days[0]);
+	DayCache &d = days[h];
+
+	if (d.month == month && d.year == year && d.day == day)
+		return d;
+	long offset[4];
+	time_t t[4];
+	for (int i = 0; i < 4; i++)
+		t[i] = midnight(year, month, day - 1 + i, &offset[i]);
+	d.regular = true;
+	for (int i = 1; i < 4; i++)
+		if (t[i - 1] == static_cast<time_t>(-1) || t[i] - t[i - 1] != 86400 ||
+		    offset[i] != offset[0])
+			d.regular = false;
+	d.midnight = t[1];
+	d.year = year;
+	d.month = month;
+	d.day = day;
+	return d;
+}
+
+/* Whether the fields name a time that the calendar has, 0:00 to 23:59. */
+bool
+ordinary(const struct tm *tm)
+{
+	static const int length[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+	int year = tm->tm_year + 1900;
+
+	if (tm->tm_year < 0 || tm->tm_year > 1100 || tm->tm_mon < 0 || tm->tm_mon > 11 ||
+	    tm->tm_mday < 1 || tm->tm_mday > length[tm->tm_mon] || tm->tm_hour < 0 ||
+	    tm->tm_hour > 23 || tm->tm_min < 0 || tm->tm_min > 59 || tm->tm_sec != 0)
+		return false;
+	bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+	return tm->tm_mon != 1 || tm->tm_mday <= 28 || leap;
+}
+
+} // namespace
+
+/*
+ * Forgets the cached days when TZ is not what it was when they were
+ * converted.  Called for every new scanner, so a change of TZ holds from
+ * the next listing on.
+ */
+void
+NdirCheckZone()
+{
+	const char *tz = getenv("TZ");
+	const char *now = tz ? tz : "";
+
+	if (zoneKnown && strcmp(now, cachedZone) == 0)
+		return;
+	for (DayCache &d : days)
+		d.month = -1;
+	zoneKnown = strlen(now) < sizeof cachedZone;
+	if (zoneKnown)
+		strcpy(cachedZone, now);
+}
+
 time_t
 NdirMakeTime(struct tm *tm)
 {
+	if (zoneKnown && ordinary(tm)) {
+		DayCache &d = lookupDay(tm->tm_year, tm->tm_mon, tm->tm_mday);
+		if (d.regular)
+			return d.midnight + tm->tm_hour * 3600 + tm->tm_min * 60;
+	}
 	return mktime(tm);
 }
 

@@ -154,7 +154,9 @@ public:
 	{
 		if (!unformatted() || n <= 0)
 			return;
-		std::streamsize left = static_cast<std::streamsize>(strnlen(p, n));
+		std::streamsize left = 0;
+		while (left < n && p[left] != '\0')
+			left++;
 		p += left;
 		if (left < n)
 			eofbit = true;
@@ -184,8 +186,11 @@ public:
 	{
 		if (!unformatted())
 			return;
-		std::streamsize have = static_cast<std::streamsize>(strnlen(p, n));
-		memcpy(s, p, have);
+		std::streamsize have = 0;
+		while (have < n && p[have] != '\0') {
+			s[have] = p[have];
+			have++;
+		}
 		p += have;
 		if (have != n)
 			eofbit = failbit = true;
@@ -256,10 +261,11 @@ private:
 			negative = *p++ == '-';
 		unsigned long limit = negative ?
 		    static_cast<unsigned long>(LONG_MAX) + 1 : LONG_MAX;
+		unsigned long most = limit / 10, last = limit % 10;
 		while (*p >= '0' && *p <= '9') {
 			unsigned long d = static_cast<unsigned long>(*p++ - '0');
 			any = true;
-			if (over || r > (limit - d) / 10)
+			if (over || r > most || (r == most && d > last))
 				over = true;
 			else
 				r = r * 10 + d;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ndirlexer.h"
+#include "ndirdecode.h"
 
 namespace {
 
@@ -210,6 +211,85 @@ TEST(CountLines, SkipByCharacterCountNotByText)
 		l.NdirFileCountSizeLine(c.text);
 		EXPECT_EQ(l.VolFileBytes(), c.bytes) << c.text;
 		EXPECT_EQ(l.VolFileCount(), c.count) << c.text;
+	}
+}
+
+} // namespace
+
+namespace {
+
+/* Sets TZ for the length of a test and puts the old value back after. */
+struct Zone {
+	std::string old;
+	bool had;
+
+	explicit Zone(const char *tz) : had(getenv("TZ") != nullptr)
+	{
+		if (had)
+			old = getenv("TZ");
+		setenv("TZ", tz, 1);
+		tzset();
+	}
+	~Zone()
+	{
+		if (had)
+			setenv("TZ", old.c_str(), 1);
+		else
+			unsetenv("TZ");
+		tzset();
+	}
+};
+
+/* Whether a local time happens exactly once: not skipped, not repeated. */
+bool
+unique(struct tm t)
+{
+	int found = 0;
+	time_t seen = 0;
+	for (int dst = 0; dst <= 1; dst++) {
+		struct tm x = t, back;
+		x.tm_isdst = dst;
+		time_t r = mktime(&x);
+		localtime_r(&r, &back);
+		if (back.tm_hour == t.tm_hour && back.tm_min == t.tm_min && back.tm_mday == x.tm_mday &&
+		    back.tm_isdst == dst && (found == 0 || r != seen)) {
+			found++;
+			seen = r;
+		}
+	}
+	return found == 1;
+}
+
+TEST(DateConversion, GivesExactlyWhatMktimeGives)
+{
+	const char *zones[] = {
+		"UTC0", "CET-1CEST,M3.5.0,M10.5.0/3", "EST5EDT,M3.2.0/0,M11.1.0/0",
+		"LHST-10:30LHDT-11,M10.1.0,M4.1.0", "NST3:30NDT,M3.2.0/0:01,M11.1.0/0:01",
+	};
+	for (const char *zone : zones) {
+		Zone z(zone);
+		NdirLexer fresh(nullptr, nullptr);	/* follows the new TZ */
+		for (int year = 95; year <= 97; year++)
+			for (int month = 0; month < 12; month++)
+				for (int day = 1; day <= 31; day++)
+					for (int minute : {0, 1, 30, 59})
+						for (int hour = 0; hour < 24; hour++) {
+							struct tm a = {};
+							a.tm_year = year;
+							a.tm_mon = month;
+							a.tm_mday = day;
+							a.tm_hour = hour;
+							a.tm_min = minute;
+							a.tm_isdst = -1;
+							struct tm b = a;
+							time_t got = NdirMakeTime(&a);
+							time_t want = mktime(&b);
+							if (!unique(a))
+								continue;	/* mktime's own choice */
+							ASSERT_EQ(got, want)
+							    << zone << " " << year << "-" << month + 1 << "-"
+							    << day << " " << hour << ":" << minute;
+						}
 	}
 }
 
