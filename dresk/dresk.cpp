@@ -27,6 +27,19 @@ private:
 static bool writeFailed;
 
 /*
+ * Appends a record field, or nothing for an absent one.  The fields are
+ * NUL-terminated within their sizes, which the line buffer adds up to.
+ */
+static char *
+append(char *p, const char *field)
+{
+	if (field != nullptr)
+		while (*field != '\0')
+			*p++ = *field++;
+	return p;
+}
+
+/*
  * SERVER\VOLUME:PATH\NAME, or SERVER\VOLUME:NAME at the volume root.  A
  * part that the listing did not give is left empty; the line is still
  * written.
@@ -34,24 +47,23 @@ static bool writeFailed;
 int
 NdirLexerList::printPath(const char *name)
 {
-	const char *parts[] = {
-		VolServer(), "\\", VolVolume(), ":", VolPath(), "\\", name, "\n",
-	};
 	char line[NDIR_SERVER_LEN + NDIR_VOLUME_LEN + NDIR_PATH_LEN + 32];
-	size_t n = 0;
+	char *p = line;
+	const char *path = VolPath();
 
-	for (size_t i = 0; i < sizeof parts / sizeof parts[0]; i++) {
-		if (i == 5 && parts[4] == nullptr)
-			continue;	/* no path, no separator after it */
-		if (parts[i] == nullptr)
-			continue;
-		size_t len = strlen(parts[i]);
-		if (len > sizeof line - n)
-			len = sizeof line - n;
-		memcpy(line + n, parts[i], len);
-		n += len;
+	p = append(p, VolServer());
+	*p++ = '\\';
+	p = append(p, VolVolume());
+	*p++ = ':';
+	if (path != nullptr) {
+		p = append(p, path);
+		*p++ = '\\';
 	}
-	if (!std::cout.write(line, n))
+	p = append(p, name);
+	*p++ = '\n';
+
+	std::streamsize n = p - line;
+	if (std::cout.rdbuf()->sputn(line, n) != n)
 		writeFailed = true;
 	return 1;
 }

@@ -27,12 +27,11 @@
 #include <sstream>
 #include <string>
 
-/* White space as the "C" locale classifies it. */
+/* White space as the "C" locale classifies it: blank, \t \n \v \f \r. */
 inline bool
 NdirIsSpace(int c)
 {
-	return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
-	    c == '\f';
+	return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 /* The reading operations as std::istream performs them. */
