@@ -1,0 +1,49 @@
+#!/bin/sh
+# cmake --install puts every file in place, under --prefix and under
+# DESTDIR, and the files that name paths name the prefix, not DESTDIR.
+. "$(dirname "$0")/common.sh"
+
+# check_tree DIR PREFIX TOP: DIR holds the installation made for PREFIX,
+# and TOP, which contains DIR, holds nothing else.
+check_tree() {
+	dir=$1 prefix=$2 top=$3
+	expected_files | sort >"$scratch/want"
+	(cd "$dir" && find . -type f | sed 's|^\./||' | sort) >"$scratch/have"
+	if ! cmp -s "$scratch/want" "$scratch/have"; then
+		diff "$scratch/want" "$scratch/have" >&2 || :
+		fail "installed files under $dir differ (< missing, > extra)"
+	fi
+	[ "$(find "$top" -type f | wc -l)" -eq "$(wc -l <"$scratch/want")" ] ||
+	    fail "files installed outside $dir"
+	for p in torbek00 dresk Vantrel; do
+		[ -x "$dir/$BINDIR/$p" ] || fail "$p is not executable"
+	done
+
+	# file, then a line that it must hold as it stands
+	while read -r file line; do
+		grep -qxF "$line" "$dir/$file" ||
+		    fail "$file lacks the line $line"
+	done <<-LINES
+	$LIBDIR/pkgconfig/skelda.pc	libdir=$prefix/$LIBDIR
+	$LIBDIR/pkgconfig/skelda.pc	includedir=$prefix/$INCLUDEDIR
+	$LIBDIR/pkgconfig/skelda.pc	Version: $PROJECT_VERSION
+	$LIBDIR/pkgconfig/ndirlexer.pc	libdir=$prefix/$LIBDIR
+	$LIBDIR/pkgconfig/ndirlexer.pc	includedir=$prefix/$INCLUDEDIR
+	$LIBDIR/pkgconfig/ndirlexer.pc	Version: $PROJECT_VERSION
+	lib/systemd/system/vantrel.service	ExecStart=$prefix/$BINDIR/Vantrel
+	LINES
+}
+
+# Into a prefix of its own.
+install_into "$scratch/prefix"
+check_tree "$scratch/prefix" "$scratch/prefix" "$scratch/prefix"
+
+# The installed programs run from there.
+out=$(printf 'FS1\\SYS:APPS\n\nFiles:\nNOTES         TXT          512  1-02-95 12:00p [Rw----------------] GUEST\n\n' |
+    "$scratch/prefix/$BINDIR/dresk")
+[ "$out" = 'FS1\SYS:APPS\NOTES.TXT' ] || fail "installed dresk printed: $out"
+
+# Staged for a package: under DESTDIR, naming /usr.
+install_into /usr "$scratch/stage"
+check_tree "$scratch/stage/usr" /usr "$scratch/stage"
+echo "installation complete"
