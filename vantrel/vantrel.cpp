@@ -186,11 +186,23 @@ HandleConnection(void *arg)
 }
 
 /*
+ * Bring everything already read to the output and keep it so: no piece
+ * is left between its read and its printing, and the stream stays locked
+ * so that no thread can print anything after this last flush.
+ */
+static void
+drain(void)
+{
+	pthread_rwlock_wrlock(&inflight);
+	flockfile(stdout);
+	fflush(stdout);
+}
+
+/*
  * SIGINT and SIGTERM are taken here, in a thread of their own, rather
- * than in a handler that could interrupt a thread inside stdio.  Once no
- * piece is between its read and its printing, the output is locked and
- * flushed, and the process ends by the signal as it would have without
- * this thread, so its parent sees the usual status.  The flush may never
+ * than in a handler that could interrupt a thread inside stdio.  Once the
+ * output is drained, the process ends by the signal as it would have
+ * without this thread, so its parent sees the usual status.  The flush may never
  * finish when whatever reads the output has stopped reading; a second
  * stop signal then ends the process at once.
  */
@@ -202,9 +214,7 @@ stopper(void *)
 	if (sigwait(&stopsigs, &sig) != 0)
 		return nullptr;
 	pthread_sigmask(SIG_UNBLOCK, &stopsigs, nullptr);
-	pthread_rwlock_wrlock(&inflight);
-	flockfile(stdout);
-	fflush(stdout);
+	drain();
 	raise(sig);
 	_exit(128 + sig);
 }
@@ -275,9 +285,9 @@ listener(void)
 /*
  * Start a connection thread for every readiness of the listening socket
  * until a wait on it fails.  The thread does the accept, so one client
- * may cause several threads; the spare ones wait in accept for the next
- * clients.  Threads are detached: nobody waits for them, and an ended
- * one leaves nothing behind.
+ * may cause several threads; one spare waits in accept for the next
+ * client and the others end (HandleConnection).  Threads are detached:
+ * nobody waits for them, and an ended one leaves nothing behind.
  */
 static void
 serve(int lfd)
@@ -315,5 +325,7 @@ main()
 		return 1;
 	serve(lfd);
 	close(lfd);
+	/* connections still open end with the process, unannounced */
+	drain();
 	return 0;
 }
