@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -97,7 +98,10 @@ class Daemon {
  public:
   explicit Daemon(const DaemonOptions &opt = DaemonOptions()) {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+      running_ = false;
+      return;
+    }
     std::vector<std::string> args{VANTREL_PATH};
     args.insert(args.end(), opt.args.begin(), opt.args.end());
     std::vector<std::string> env;
@@ -123,6 +127,11 @@ class Daemon {
       _exit(127);
     }
     close(fds[1]);
+    if (pid_ < 0) {
+      running_ = false;
+      close(fds[0]);
+      return;
+    }
     out_ = fds[0];
     held_ = opt.hold_output;
     reader_ = std::thread([this] { Drain(); });
@@ -130,7 +139,7 @@ class Daemon {
 
   ~Daemon() {
     Release();
-    if (running_) {
+    if (running_ && pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
@@ -184,6 +193,7 @@ class Daemon {
   // Waits at most d for the daemon to end, and gives its wait status.
   // Then its output is complete, unless it is being held unread.
   bool Exited(int *status, Clock::duration d = kPatience) {
+    if (pid_ <= 0) return false;
     for (auto end = Clock::now() + d;;) {
       if (!running_) {
         *status = status_;
@@ -202,7 +212,7 @@ class Daemon {
   // Stops the daemon by its pid and gives its wait status.
   int Stop(int sig = SIGTERM) {
     int status = -1;
-    kill(pid_, sig);
+    if (pid_ > 0 && running_) kill(pid_, sig);
     if (!Exited(&status)) ADD_FAILURE() << "daemon did not end on signal " << sig;
     return status;
   }
