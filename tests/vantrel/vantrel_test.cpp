@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/select.h>
@@ -348,6 +349,23 @@ bool Stopped(pid_t pid) {
 
 class Vantrel : public ::testing::Test {
  protected:
+  // CTest keeps these tests apart within one run; this lock also keeps
+  // them apart from the same tests of another build's run at the same time.
+  void SetUp() override {
+    lock_ = open("/tmp/vantrel-test-port8000.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(lock_, 0) << strerror(errno);
+    auto end = Clock::now() + 120s;
+    while (flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+      ASSERT_LT(Clock::now(), end) << "port 8000 stayed in use by another test run";
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+
+  void TearDown() override {
+    daemon_.reset();
+    if (lock_ >= 0) close(lock_);
+  }
+
   void Start(const DaemonOptions &opt = DaemonOptions()) {
     daemon_ = std::make_unique<Daemon>(opt);
     ASSERT_GT(daemon_->pid(), 0);
@@ -366,6 +384,7 @@ class Vantrel : public ::testing::Test {
   }
 
   std::unique_ptr<Daemon> daemon_;
+  int lock_ = -1;
 };
 
 struct Conversation {
