@@ -210,12 +210,12 @@ bool
 ordinary(const struct tm *tm)
 {
 	static const int length[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-	int year = tm->tm_year + 1900;
 
 	if (tm->tm_year < 0 || tm->tm_year > 1100 || tm->tm_mon < 0 || tm->tm_mon > 11 ||
 	    tm->tm_mday < 1 || tm->tm_mday > length[tm->tm_mon] || tm->tm_hour < 0 ||
 	    tm->tm_hour > 23 || tm->tm_min < 0 || tm->tm_min > 59 || tm->tm_sec != 0)
 		return false;
+	int year = tm->tm_year + 1900;	/* only now known not to overflow */
 	bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
 	return tm->tm_mon != 1 || tm->tm_mday <= 28 || leap;
 }
