@@ -8,7 +8,8 @@
 #include <ostream>
 
 #define main dresk_main
-#include "dresk.cpp"
+/* The program's source itself, so that its class is at hand here. */
+#include "dresk.cpp" // NOLINT(bugprone-suspicious-include)
 #undef main
 
 void

@@ -30,7 +30,7 @@ int NdirFuzzReaders(const uint8_t *data, size_t size);
 [[noreturn]] inline void
 NdirFuzzFail(const char *what)
 {
-	fprintf(stderr, "fuzz check failed: %s\n", what);
+	(void)fprintf(stderr, "fuzz check failed: %s\n", what);
 	abort();
 }
 

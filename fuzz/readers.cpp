@@ -32,6 +32,14 @@ public:
 	{
 		return left > 0 ? data[--left] : 0;
 	}
+	unsigned word()
+	{
+		unsigned high = byte();
+		return high << 8 | byte();
+	}
+	/* Values on both sides of zero, for the fields outside their ranges. */
+	int signedByte() { return static_cast<int>(byte()) - 128; }
+	int signedWord() { return static_cast<int>(word()) - 32768; }
 	size_t rest() const { return left; }
 
 private:
@@ -244,22 +252,21 @@ compareDate(Tail &in)
 	struct tm tm;
 	memset(&tm, 0, sizeof tm);
 	unsigned wild = in.byte();
-	tm.tm_year = static_cast<int>((in.byte() << 8 | in.byte()) % 1101);
+	tm.tm_year = static_cast<int>(in.word() % 1101);
 	tm.tm_mon = static_cast<int>(in.byte() % 12);
 	tm.tm_mday = static_cast<int>(in.byte() % 31) + 1;
 	tm.tm_hour = static_cast<int>(in.byte() % 24);
 	tm.tm_min = static_cast<int>(in.byte() % 60);
 	if (wild & 1)
-		tm.tm_mday = static_cast<int>(static_cast<int8_t>(in.byte()));
+		tm.tm_mday = in.signedByte();
 	if (wild & 2)
-		tm.tm_hour = static_cast<int>(static_cast<int8_t>(in.byte()));
+		tm.tm_hour = in.signedByte();
 	if (wild & 4)
-		tm.tm_min = static_cast<int>(static_cast<int8_t>(in.byte()));
+		tm.tm_min = in.signedByte();
 	if (wild & 8)
-		tm.tm_mon = static_cast<int>(static_cast<int8_t>(in.byte()));
+		tm.tm_mon = in.signedByte();
 	if (wild & 16)
-		tm.tm_year = static_cast<int>(static_cast<int16_t>(
-		    in.byte() << 8 | in.byte()));
+		tm.tm_year = in.signedWord();
 	tm.tm_isdst = -1;
 
 	struct tm asked = tm;
@@ -267,7 +274,7 @@ compareDate(Tail &in)
 	time_t got = NdirMakeTime(&tm);
 	if (got != early && got != late) {
 		char what[200];
-		snprintf(what, sizeof what,
+		(void)snprintf(what, sizeof what,
 		    "NdirMakeTime %lld, mktime %lld or %lld for %d-%d-%d %d:%d in %s",
 		    static_cast<long long>(got), static_cast<long long>(early),
 		    static_cast<long long>(late), asked.tm_year, asked.tm_mon,

@@ -149,6 +149,42 @@ TEST(FuzzFindings, BytesAbove127AreOrdinaryListingCharacters)
 }
 
 /*
+ * The year of a date is read as a plain int, so a listing can give any
+ * value up to INT_MAX.  The date conversion first added 1900 to it and
+ * only then looked whether it was in range: a signed overflow.  Such a
+ * date must convert as mktime converts it (to -1 where it cannot).
+ */
+TEST(FuzzFindings, YearsAtTheLimitsOfIntConvertLikeMktime)
+{
+	const struct {
+		const char *date;
+		int year, month, day, hour;
+	} cases[] = {
+		{"1-01-2147483647 12:00a", 2147483647, 0, 1, 0},
+		{"2-29-2147481748  1:00p", 2147481748, 1, 29, 13},
+		{"2-01-2147483296  4:07p", 2147483296, 1, 1, 16},
+		{"12-31--2147483648 11:59p", -2147483647 - 1, 11, 31, 23},
+		{"3-15-1101  4:07p", 1101, 2, 15, 16},
+		{"3-15-1100  4:07p", 1100, 2, 15, 16},
+	};
+	for (const auto &c : cases) {
+		std::string line = std::string("A             B                1  ") +
+		    c.date + " [Rw-A--------------] GUEST";
+		NdirLexer lexer(nullptr, nullptr);
+		lexer.NdirFileLine(line.c_str());
+
+		struct tm tm = {};
+		tm.tm_year = c.year;
+		tm.tm_mon = c.month;
+		tm.tm_mday = c.day;
+		tm.tm_hour = c.hour;
+		tm.tm_min = c.hour == 23 ? 59 : c.hour == 16 ? 7 : 0;
+		tm.tm_isdst = -1;
+		EXPECT_EQ(lexer.FileUpdateTime(), mktime(&tm)) << c.date;
+	}
+}
+
+/*
  * Around clock changes the day cache of the date conversion must leave
  * the answer to mktime: the hour before a change, the change itself, the
  * hour after it, in zones that shift by an hour, half an hour, a quarter
