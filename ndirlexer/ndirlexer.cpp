@@ -151,8 +151,8 @@ long NdirLexer::TotalFileBlockBytes() { return totalStats.fileBlockBytes; }
 namespace {
 
 struct DayCache {
-	int year, month, day;	/* key; month -1 marks an empty slot */
 	time_t midnight;
+	int year, month, day;	/* key; month -1 marks an empty slot */
 	bool regular;
 };
 
@@ -237,18 +237,20 @@ NdirCheckZone()
 		return;
 	for (DayCache &d : days)
 		d.month = -1;
-	zoneKnown = strlen(now) < sizeof cachedZone;
+	size_t length = strlen(now);
+	zoneKnown = length < sizeof cachedZone;
 	if (zoneKnown)
-		strcpy(cachedZone, now);
+		memcpy(cachedZone, now, length + 1);
 }
 
 time_t
 NdirMakeTime(struct tm *tm)
 {
 	if (zoneKnown && ordinary(tm)) {
-		DayCache &d = lookupDay(tm->tm_year, tm->tm_mon, tm->tm_mday);
+		const DayCache &d = lookupDay(tm->tm_year, tm->tm_mon, tm->tm_mday);
 		if (d.regular)
-			return d.midnight + tm->tm_hour * 3600 + tm->tm_min * 60;
+			return d.midnight + static_cast<time_t>(tm->tm_hour) * 3600 +
+			    static_cast<time_t>(tm->tm_min) * 60;
 	}
 	return mktime(tm);
 }

@@ -43,7 +43,7 @@ public:
 	bool eof() const { return in.eof(); }
 
 	void getline(char *s, std::streamsize n, char delim) { in.getline(s, n, delim); }
-	void word(char *s, std::streamsize width) { in >> std::setw(width) >> s; }
+	void word(char *s, std::streamsize width) { in >> std::setw(static_cast<int>(width)) >> s; }
 	void number(int &v) { in >> v; }
 	void number(long &v) { in >> v; }
 	void ws() { in >> std::ws; }

@@ -92,7 +92,7 @@ isProgramFile(const char *name)
 static int
 emit(std::ostream &os, const char *text, size_t n, int result)
 {
-	if (!os.write(text, n))
+	if (!os.write(text, static_cast<std::streamsize>(n)))
 		writeFailed = true;
 	return result;
 }
