@@ -40,7 +40,7 @@ filemap(const char *path, filemap_callback callback, void *user)
 	}
 	if (!S_ISREG(st.st_mode)) {
 		close(fd);
-		fprintf(stderr, "%s: not a regular file\n", path);
+		(void)fprintf(stderr, "%s: not a regular file\n", path);
 		return 0;
 	}
 	/* Where size_t is narrower than off_t, a cast would map a short file. */

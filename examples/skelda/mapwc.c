@@ -51,7 +51,7 @@ main(int argc, char *argv[])
 	int i, status = 0;
 
 	if (argc < 2) {
-		fprintf(stderr, "usage: mapwc file ...\n");
+		(void)fprintf(stderr, "usage: mapwc file ...\n");
 		return 2;
 	}
 	for (i = 1; i < argc; i++) {
