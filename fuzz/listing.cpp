@@ -60,8 +60,19 @@ public:
 
 	std::string events;	/* one line per hook call, with every field */
 	bool stopped = false;	/* a hook of this yylex call returned 0 */
-	bool scanning = false;
 	bool started = false;	/* a volume line has been decoded */
+
+	/* yylex, with the hooks' results checked against its own. */
+	int lex()
+	{
+		stopped = false;
+		scanning = true;
+		int result = yylex();
+		scanning = false;
+		NdirFuzzCheck(result == (stopped ? 1 : 0),
+		    "yylex result does not match the hooks' results");
+		return result;
+	}
 
 	int StartUpdate() override { return hook(ON_START); }
 	int VolUpdate() override { return hook(ON_VOL); }
@@ -79,6 +90,7 @@ public:
 
 private:
 	unsigned stops;		/* bit h set: hook h returns 0 */
+	bool scanning = false;	/* inside yylex */
 
 	int hook(Hook h)
 	{
@@ -150,24 +162,13 @@ scan(const std::string &listing, unsigned stops, int bufferSize)
 	if (bufferSize > 0)
 		probe.yy_switch_to_buffer(probe.yy_create_buffer(&in, bufferSize));
 
-	for (;;) {
-		probe.stopped = false;
-		probe.scanning = true;
-		int result = probe.yylex();
-		probe.scanning = false;
-		NdirFuzzCheck(result == (probe.stopped ? 1 : 0),
-		    "yylex result does not match the hooks' results");
-		if (result == 0)
-			break;
+	while (probe.lex() != 0)
 		NdirFuzzCheck(++calls <= listing.size() + 1,
 		    "yylex stopped without making progress");
-	}
 
 	/* At the end of the input a further call finds nothing more. */
 	std::string before = probe.events;
-	probe.scanning = true;
-	NdirFuzzCheck(probe.yylex() == 0, "yylex after the end did not return 0");
-	probe.scanning = false;
+	NdirFuzzCheck(probe.lex() == 0, "yylex after the end did not return 0");
 	NdirFuzzCheck(probe.events == before, "yylex after the end called a hook");
 	NdirFuzzCheck(probe.NdirExit() == 1, "NdirExit");
 	NdirFuzzCheck(outBuf.written == 0, "the scanner wrote to its output stream");
