@@ -12,6 +12,7 @@
 #include <sys/types.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <netinet/in.h>
 
@@ -19,13 +20,16 @@
 #include <netdb.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <new>
 
 static const int VANTREL_PORT = 8000;
 static const int VANTREL_BACKLOG = 1;
@@ -34,18 +38,37 @@ static const int BUFFERLEN = 256;	/* one read takes BUFFERLEN - 1 */
 static const int WAITMS = 1000;		/* every wait times out after 1 s */
 
 /*
+ * Reads already queued are taken several at a time by one recvmmsg(2),
+ * each still at most BUFFERLEN - 1 bytes and printed after its own
+ * readiness line.  A connection asks for FIRSTBATCH reads at first,
+ * enough for a short message and its end, and for twice as many each time
+ * a batch comes back full, up to BATCH: past the end of a stream every
+ * further read of a batch returns the end again, so a batch much larger
+ * than what is queued wastes reads.  Room for FIRSTBATCH reads is on the
+ * thread's stack; room for more comes from the heap when needed.  The
+ * stack must stay shallow: glibc hands back the pages of a finished
+ * thread's stack below its last 16 KiB, and the page faults and TLB
+ * shootdowns that follow would cost every connection dearly.
+ */
+static const int BATCH = 64;
+static const int FIRSTBATCH = 2;
+
+/* a connection thread needs a few KiB; this leaves ample room */
+static const size_t STACKSIZE = 256UL * 1024;
+
+/*
  * Standard output is fully buffered through this buffer so that a busy
  * stream leaves in large writes.  Nothing may sit in it while the daemon
- * idles, so it is flushed before every wait that would block (waitready)
- * and when a connection thread ends, and on SIGINT or SIGTERM (stopper).
- * Each line is one stdio call, and stdio locks the stream for the whole
- * call, so lines of different threads never split one another.
+ * idles, so a connection flushes it before every wait (relay) and when it
+ * ends, and the stopper flushes it on SIGINT or SIGTERM.  Every line and
+ * every piece goes to the stream inside one lock of it, so lines of
+ * different threads never split one another.
  */
 static char outbuf[1 << 16];
 
 /*
- * A connection thread holds this shared from before its readiness line
- * until the piece it read is in the output buffer.  The stopper takes it
+ * A connection thread holds this shared from before its reads until the
+ * pieces it read are in the output buffer.  The stopper takes it
  * exclusively, so a stop never falls between a read and its printing.
  * Writers are preferred: a steady stream of readers must not keep a stop
  * waiting.
@@ -62,6 +85,36 @@ static sigset_t stopsigs;
  * in accept, one more for every few clients, without bound.
  */
 static std::atomic<int> accepting;
+
+/* one read of a batch: its buffer and the iovec that points to it */
+struct slot {
+	struct iovec	iov;
+	char		buf[BUFFERLEN];
+};
+
+template <int N> struct reads {
+	struct mmsghdr	msg[N];
+	struct slot	slot[N];
+};
+
+/* the reads one recvmmsg(2) asks for, in the room of a struct reads */
+struct batch {
+	int		want;		/* reads the next batch asks for */
+	int		room;		/* reads there is room for */
+	struct mmsghdr	*msg;
+	struct slot	*slot;
+};
+
+/*
+ * One connection as its thread sees it.  The peer never changes, so its
+ * lines are formatted once.
+ */
+struct conn {
+	int		fd;
+	char		name[40];	/* "Connection from: a.b.c.d:port" */
+	char		ready[64];	/* the readiness line */
+	size_t		readylen;
+};
 
 /*
  * One wait for readability with select(2)'s result: -1 failure, 0
@@ -95,62 +148,119 @@ waitonce(int fd, int ms)
 	return r;
 }
 
-/*
- * Wait up to a second for fd to become readable.  A look that does not
- * wait comes first: only when the wait would really block is standard
- * output flushed, so an idle daemon holds nothing back while a busy one
- * makes one write per buffer rather than one per piece.
- */
-static int
-waitready(int fd)
-{
-	int r;
-
-	if ((r = waitonce(fd, 0)) != 0)
-		return r;
-	(void)fflush(stdout);
-	return waitonce(fd, WAITMS);
-}
-
 static void
-announce(const struct sockaddr_in *peer, const char *event)
+setup(struct conn *c, int fd, const struct sockaddr_in *peer)
 {
 	const unsigned char *a = (const unsigned char *)&peer->sin_addr;
 
-	printf("Connection from: %d.%d.%d.%d:%d%s\n", a[0], a[1], a[2], a[3],
-	    ntohs(peer->sin_port), event);
+	c->fd = fd;
+	(void)snprintf(c->name, sizeof(c->name), "Connection from: %d.%d.%d.%d:%d",
+	    a[0], a[1], a[2], a[3], ntohs(peer->sin_port));
+	c->readylen = (size_t)snprintf(c->ready, sizeof(c->ready),
+	    "%s data available\n", c->name);
+}
+
+/* Take the room of r for batch b. */
+template <int N> static void
+lend(struct batch *b, struct reads<N> *r)
+{
+	memset(r->msg, 0, sizeof(r->msg));
+	for (int i = 0; i < N; i++) {
+		r->slot[i].iov.iov_base = r->slot[i].buf;
+		r->slot[i].iov.iov_len = BUFFERLEN - 1;
+		r->msg[i].msg_hdr.msg_iov = &r->slot[i].iov;
+		r->msg[i].msg_hdr.msg_iovlen = 1;
+	}
+	b->room = N;
+	b->msg = r->msg;
+	b->slot = r->slot;
 }
 
 /*
- * Read and print one piece.  Returns 1 to go on waiting, -1 when the
- * connection is over.
+ * Take the reads that need no wait, as many as batch b wants, and print
+ * each piece after its readiness line, up to its first zero byte.  Returns
+ * how many pieces were taken, 0 when nothing is queued, -1 when the
+ * connection is over (its end was read, or a read failed).  A read that
+ * fails prints its readiness line too, as it would have after a wait.  A
+ * read that fails after others of the same batch leaves its error to the
+ * next call, which reports it (recvmmsg(2) keeps it on the socket).
  */
 static int
-takepiece(int fd, const struct sockaddr_in *peer)
+takepieces(const struct conn *c, const struct batch *b)
 {
-	char buf[BUFFERLEN];
-	ssize_t n;
-	int status = 1, e;
+	int n, e, status;
 
-	pthread_rwlock_rdlock(&inflight);
-	announce(peer, " data available");
-	n = recvfrom(fd, buf, BUFFERLEN - 1, 0, nullptr, nullptr);
+	(void)pthread_rwlock_rdlock(&inflight);
+	n = recvmmsg(c->fd, b->msg, (unsigned int)b->want, MSG_DONTWAIT, nullptr);
+	e = errno;
+	if (n == -1 && (e == EAGAIN || e == EWOULDBLOCK)) {
+		(void)pthread_rwlock_unlock(&inflight);
+		return 0;
+	}
+	flockfile(stdout);
 	if (n == -1) {
-		e = errno;
+		(void)fwrite_unlocked(c->ready, 1, c->readylen, stdout);
 		/* a reset is the client's way to leave, not a fault */
 		if (e != ECONNRESET) {
-			printf("recvfrom: Failed: %d\n", (int)n);
+			printf("recvfrom: Failed: %d\n", n);
 			printf("errno: %d\n", e);
 		}
 		status = -1;
-	} else if (n == 0)
-		status = -1;
-	else {
-		buf[n] = '\0';
-		printf("%s", buf);
+	} else {
+		status = n;
+		for (int i = 0; i < n; i++) {
+			(void)fwrite_unlocked(c->ready, 1, c->readylen, stdout);
+			if (b->msg[i].msg_len == 0) {
+				status = -1;
+				break;
+			}
+			(void)fwrite_unlocked(b->slot[i].buf, 1,
+			    strnlen(b->slot[i].buf, b->msg[i].msg_len), stdout);
+		}
 	}
-	pthread_rwlock_unlock(&inflight);
+	funlockfile(stdout);
+	(void)pthread_rwlock_unlock(&inflight);
 	return status;
+}
+
+/*
+ * Copy the connection to the output until it is over.  A read is tried
+ * before any wait: while data is queued the wait would report it at once,
+ * so skipping it changes nothing that can be seen.  Only when nothing is
+ * queued is the output flushed, so an idle connection holds nothing back
+ * while a busy one makes one write per buffer rather than one per piece.
+ */
+static void
+relay(const struct conn *c)
+{
+	struct reads<FIRSTBATCH> few;
+	struct reads<BATCH> *many = nullptr;
+	struct batch b;
+	int n, r;
+
+	lend(&b, &few);
+	b.want = FIRSTBATCH;
+	for (;;) {
+		if ((n = takepieces(c, &b)) == -1)
+			break;
+		if (n == b.want && b.want < BATCH) {
+			/* without memory for more, the small batch still serves */
+			if (many == nullptr &&
+			    (many = new (std::nothrow) reads<BATCH>) != nullptr)
+				lend(&b, many);
+			b.want = std::min(2 * b.want, b.room);
+		}
+		if (n > 0)
+			continue;
+		(void)fflush(stdout);
+		while ((r = waitonce(c->fd, WAITMS)) == 0)
+			;
+		if (r == -1) {
+			printf("select: Failed: %d\n", r);
+			break;
+		}
+	}
+	delete many;
 }
 
 void *
@@ -159,7 +269,8 @@ HandleConnection(void *arg)
 	struct sockaddr_in peer;
 	socklen_t len = sizeof(peer);
 	int lfd = (int)(intptr_t)arg;
-	int fd, status;
+	struct conn c;
+	int fd;
 
 	if (accepting.fetch_add(1) > 0) {
 		accepting.fetch_sub(1);
@@ -172,15 +283,11 @@ HandleConnection(void *arg)
 		(void)fflush(stdout);
 		return nullptr;
 	}
-	announce(&peer, "");
-	do {
-		if ((status = waitready(fd)) == -1)
-			printf("select: Failed: %d\n", status);
-		else if (status > 0)
-			status = takepiece(fd, &peer);
-	} while (status != -1);
+	setup(&c, fd, &peer);
+	printf("%s\n", c.name);
+	relay(&c);
 	close(fd);
-	announce(&peer, " closed");
+	printf("%s closed\n", c.name);
 	(void)fflush(stdout);
 	return nullptr;
 }
@@ -193,7 +300,7 @@ HandleConnection(void *arg)
 static void
 drain(void)
 {
-	pthread_rwlock_wrlock(&inflight);
+	(void)pthread_rwlock_wrlock(&inflight);
 	flockfile(stdout);
 	(void)fflush(stdout);
 }
@@ -292,6 +399,13 @@ listener(void)
  * may cause several threads; one spare waits in accept for the next
  * client and the others end (HandleConnection).  Threads are detached:
  * nobody waits for them, and an ended one leaves nothing behind.
+ *
+ * After starting a thread the main thread gives up the processor once,
+ * so that the new thread, or the one already waiting in accept, can take
+ * the client before the next wait looks at the listening socket: on a busy
+ * machine the client would otherwise still be queued at every look, and
+ * each look would start yet another thread only for it to end again.
+ * The main thread prints only its failures, so only they need a flush.
  */
 static void
 serve(int lfd)
@@ -302,16 +416,20 @@ serve(int lfd)
 
 	pthread_attr_init(&attr);
 	pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+	pthread_attr_setstacksize(&attr, STACKSIZE);
 	do {
-		if ((status = waitready(lfd)) == -1)
+		if ((status = waitonce(lfd, WAITMS)) == -1)
 			printf("select: Failed: %d\n", status);
 		else if (status > 0) {
 			status = pthread_create(&thread, &attr, HandleConnection,
 			    // The descriptor travels as the thread's argument.
 			    // NOLINTNEXTLINE(performance-no-int-to-ptr)
 			    reinterpret_cast<void *>(static_cast<intptr_t>(lfd)));
-			if (status != 0)
+			if (status != 0) {
 				printf("pthread_create: Failed: %d\n", status);
+				(void)fflush(stdout);
+			}
+			(void)sched_yield();
 		}
 	} while (status != -1);
 	pthread_attr_destroy(&attr);
