@@ -305,6 +305,12 @@ compareDates(const uint8_t *data, size_t size)
 	else
 		unsetenv("TZ");
 	tzset();
+	/*
+	 * The date conversion notes the zone when a scanner is made, so a
+	 * scanner must follow a change of TZ before the next date: the
+	 * decoding templates above convert dates too.
+	 */
+	NdirLexer lexer(nullptr, nullptr);
 }
 
 } // namespace

@@ -242,6 +242,42 @@ TEST(FuzzFindings, DateConversionAgreesWithMktimeAroundClockChanges)
 	else
 		unsetenv("TZ");
 	tzset();
+	NdirLexer restored(nullptr, nullptr);
+}
+
+/*
+ * The date conversion keeps the start of each day it has met, for the
+ * zone that TZ named when the last scanner was made.  After a change of
+ * TZ a new scanner must drop them: the readers target once converted a
+ * day in UTC and then found it again in St. John's, 3:30:52 off, because
+ * the harness had changed TZ without making a scanner.
+ */
+TEST(FuzzFindings, ANewScannerFollowsAChangedTimeZone)
+{
+	const char *zones[] = {"UTC0", "America/St_Johns", "Asia/Kathmandu", "UTC0"};
+	const char *was = getenv("TZ");
+	std::string saved = was ? was : "";
+	for (const char *zone : zones) {
+		setenv("TZ", zone, 1);
+		tzset();
+		NdirLexer lexer(nullptr, nullptr);
+		for (int year : {0, 95, 96}) {
+			std::string line = "A             B                1  1-01-" +
+			    std::to_string(year) + " 12:00a [Rw-A--------------] GUEST";
+			lexer.NdirFileLine(line.c_str());
+			struct tm tm = {};
+			tm.tm_year = year;
+			tm.tm_mday = 1;
+			tm.tm_isdst = -1;
+			EXPECT_EQ(lexer.FileUpdateTime(), mktime(&tm)) << zone << " " << year;
+		}
+	}
+	if (was)
+		setenv("TZ", saved.c_str(), 1);
+	else
+		unsetenv("TZ");
+	tzset();
+	NdirLexer restored(nullptr, nullptr);
 }
 
 } // namespace
