@@ -32,7 +32,16 @@
 #include <new>
 
 static const int VANTREL_PORT = 8000;
-static const int VANTREL_BACKLOG = 1;
+
+/*
+ * The queue of connections not yet accepted is as long as the system
+ * allows.  With room for only one or two, a burst of clients overflows
+ * it, and Linux then completes their handshakes with SYN cookies and
+ * drops the final ACK; their data that follows fails the cookie check and
+ * is answered with a reset.  Such a client has connected and sent without
+ * an error, and its text is lost without a trace.
+ */
+static const int VANTREL_BACKLOG = SOMAXCONN;
 static const int BUFFERLEN = 256;	/* one read takes BUFFERLEN - 1 */
 
 static const int WAITMS = 1000;		/* every wait times out after 1 s */
