@@ -11,6 +11,9 @@
 //		what the clients listed in PORTS sent
 //	vantrel-client count OUTPUT PORTS	checks that a plain copy holds
 //		exactly the bytes the clients sent, in any order
+//	vantrel-client threads COUNT	starts and ends COUNT detached threads
+//		one after another, as the daemon starts one per connection, and
+//		prints the wall and CPU microseconds of each
 //
 // Each client ends its stream with shutdown() and then waits for the
 // server to close, so the clock stops only when the server has read
@@ -21,6 +24,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <semaphore.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -222,14 +228,50 @@ int Count(const char *output, const char *ports) {
   return got == want ? 0 : 1;
 }
 
+double CpuSeconds() {
+  rusage ru;
+  getrusage(RUSAGE_SELF, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+sem_t ended;
+
+void *Ends(void *) {
+  sem_post(&ended);
+  return nullptr;
+}
+
+// The same attributes as the daemon's connection threads.
+int Threads(size_t count) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  pthread_attr_setstacksize(&attr, 256 * 1024);
+  sem_init(&ended, 0, 0);
+  double cpu = CpuSeconds();
+  auto t0 = Clock::now();
+  for (size_t i = 0; i < count; i++) {
+    pthread_t t;
+    if ((errno = pthread_create(&t, &attr, Ends, nullptr)) != 0) Die("pthread_create");
+    while (sem_wait(&ended) != 0) {
+    }
+  }
+  double wall = Since(t0);
+  cpu = CpuSeconds() - cpu;
+  printf("%.1f %.1f\n", wall * 1e6 / count, cpu * 1e6 / count);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "threads" && argc == 3) return Threads(strtoul(argv[2], nullptr, 10));
   if (argc < 4) {
-    fprintf(stderr, "usage: vantrel-client stream|connect N BYTES [PORTS] | verify|count OUTPUT PORTS\n");
+    fprintf(stderr, "usage: vantrel-client stream|connect N BYTES [PORTS] | verify|count OUTPUT PORTS | threads N\n");
     return 2;
   }
-  std::string mode = argv[1];
   const char *ports = argc > 4 ? argv[4] : nullptr;
   if (mode == "stream") return Stream(strtoul(argv[2], nullptr, 10), strtoul(argv[3], nullptr, 10), ports);
   if (mode == "connect") return Connections(strtoul(argv[2], nullptr, 10), strtoul(argv[3], nullptr, 10), ports);

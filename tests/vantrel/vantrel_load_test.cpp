@@ -39,7 +39,7 @@ long SettledThreads(pid_t pid) {
 
 class VantrelLoad : public Vantrel {
  protected:
-  // A new client is served exactly as the design says: its acceptance
+  // A new client is served exactly as ever: its acceptance
   // line, its text after a readiness line, the end's readiness line and
   // its closing line, nothing missing and nothing else of it.
   void ExpectServesANewClient(const std::string &when) {
