@@ -110,6 +110,20 @@ struct DaemonOptions {
 };
 
 // The daemon under test; a thread drains its standard output into a string.
+// Whether some socket listens on the port, from /proc/net/tcp.
+inline bool PortListening() {
+  char port[16];
+  snprintf(port, sizeof(port), ":%04X ", kPort);
+  std::istringstream tcp(ReadFile("/proc/net/tcp"));
+  for (std::string line; std::getline(tcp, line);) {
+    std::istringstream f(line);
+    std::string slot, local, remote, state;
+    f >> slot >> local >> remote >> state;
+    if (state == "0A" && (local + " ").find(port) != std::string::npos) return true;
+  }
+  return false;
+}
+
 class Daemon {
  public:
   explicit Daemon(const DaemonOptions &opt = DaemonOptions()) {
@@ -189,16 +203,8 @@ class Daemon {
 
   // Waits until the daemon has its listening socket on the port.
   bool WaitListening() {
-    char port[16];
-    snprintf(port, sizeof(port), ":%04X ", kPort);
     for (auto end = Clock::now() + kPatience; Clock::now() < end;) {
-      std::istringstream tcp(ReadFile("/proc/net/tcp"));
-      for (std::string line; std::getline(tcp, line);) {
-        std::istringstream f(line);
-        std::string slot, local, remote, state;
-        f >> slot >> local >> remote >> state;
-        if (state == "0A" && (local + " ").find(port) != std::string::npos) return true;
-      }
+      if (PortListening()) return true;
       int status;
       if (Exited(&status, 0ms)) return false;
       std::this_thread::sleep_for(10ms);
@@ -457,6 +463,10 @@ class Vantrel : public ::testing::Test {
       ASSERT_LT(Clock::now(), end) << "port 8000 stayed in use by another test run";
       std::this_thread::sleep_for(20ms);
     }
+    // A server left running on the machine would answer in the daemon's
+    // place: wait a while for the port to be free.
+    for (auto free = Clock::now() + 30s; PortListening(); std::this_thread::sleep_for(100ms))
+      ASSERT_LT(Clock::now(), free) << "something outside the tests listens on port 8000";
   }
 
   void TearDown() override {
@@ -464,10 +474,19 @@ class Vantrel : public ::testing::Test {
     if (lock_ >= 0) close(lock_);
   }
 
+  // A daemon that finds the port held by something outside the tests (a
+  // server left running on the machine) is started again for a while,
+  // so that a port freed a moment later does not fail the test.
   void Start(const DaemonOptions &opt = DaemonOptions()) {
-    daemon_ = std::make_unique<Daemon>(opt);
-    ASSERT_GT(daemon_->pid(), 0);
-    ASSERT_TRUE(daemon_->WaitListening()) << "daemon is not listening; it printed:\n" << daemon_->Output();
+    for (auto end = Clock::now() + 30s;;) {
+      daemon_ = std::make_unique<Daemon>(opt);
+      ASSERT_GT(daemon_->pid(), 0);
+      if (daemon_->WaitListening()) return;
+      int status;
+      bool bindFailed = daemon_->Exited(&status, 1s) && daemon_->Output() == "bind: Failed: -1\n";
+      ASSERT_TRUE(bindFailed && Clock::now() < end) << "daemon is not listening; it printed:\n" << daemon_->Output();
+      std::this_thread::sleep_for(200ms);
+    }
   }
 
   // Connects and waits for the acceptance line.
