@@ -161,24 +161,23 @@ char cachedZone[128];		/* TZ that the cached days belong to */
 bool zoneKnown;			/* false: convert every time with mktime */
 
 
-/* Local midnight of a day and its UTC offset, by mktime. */
-time_t
-midnight(int year, int month, int day, long *offset)
+/* The UTC offset in force at t, by localtime_r, or LONG_MIN. */
+long
+offsetAt(time_t t)
 {
-	struct tm tm = {};
-	tm.tm_year = year;
-	tm.tm_mon = month;
-	tm.tm_mday = day;
-	tm.tm_isdst = -1;
-	time_t t = mktime(&tm);
-	*offset = tm.tm_gmtoff;
-	return t;
+	struct tm tm;
+	return localtime_r(&t, &tm) != nullptr ? tm.tm_gmtoff : LONG_MIN;
 }
 
 /*
- * A day is regular when the clock runs evenly at one UTC offset from the
- * midnight before it to the midnight two days on.  Then no clock change is
- * near enough for a time of the day to be missing or to happen twice.
+ * A day is regular when one UTC offset holds from the midnight before it
+ * to the midnight two days on.  Then no clock change is near enough for a
+ * time of the day to be missing or to happen twice, and its midnight is
+ * midnight UTC less that offset.
+ *
+ * The offsets come from localtime_r, which, unlike mktime, does not look
+ * at the time zone again on every call; NdirCheckZone reloads the zone
+ * when TZ changes.
  */
 DayCache &
 lookupDay(int year, int month, int day)
@@ -189,16 +188,17 @@ lookupDay(int year, int month, int day)
 
 	if (d.month == month && d.year == year && d.day == day)
 		return d;
-	long offset[4];
-	time_t t[4];
-	for (int i = 0; i < 4; i++)
-		t[i] = midnight(year, month, day - 1 + i, &offset[i]);
-	d.regular = true;
-	for (int i = 1; i < 4; i++)
-		if (t[i - 1] == static_cast<time_t>(-1) || t[i] - t[i - 1] != 86400 ||
-		    offset[i] != offset[0])
+	struct tm utc = {};
+	utc.tm_year = year;
+	utc.tm_mon = month;
+	utc.tm_mday = day;
+	time_t midnightUtc = timegm(&utc);
+	long offset = offsetAt(midnightUtc);
+	d.midnight = midnightUtc - offset;
+	d.regular = midnightUtc != static_cast<time_t>(-1) && offset != LONG_MIN;
+	for (int i = -1; i <= 2 && d.regular; i++)
+		if (offsetAt(d.midnight + i * 86400L) != offset)
 			d.regular = false;
-	d.midnight = t[1];
 	d.year = year;
 	d.month = month;
 	d.day = day;
@@ -235,6 +235,7 @@ NdirCheckZone()
 
 	if (zoneKnown && strcmp(now, cachedZone) == 0)
 		return;
+	tzset();
 	for (DayCache &d : days)
 		d.month = -1;
 	size_t length = strlen(now);

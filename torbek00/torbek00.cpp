@@ -52,13 +52,21 @@ template <size_t N> struct Text {
 	char buf[N];
 	size_t n = 0;
 
+	Text() { buf[0] = '\0'; }
+
 	Text &operator<<(const char *s)
 	{
-		size_t len = strlen(s);
-		if (len > N - 1 - n)
-			len = N - 1 - n;
-		memcpy(buf + n, s, len);
-		n += len;
+		while (*s != '\0' && n < N - 1)
+			buf[n++] = *s++;
+		buf[n] = '\0';
+		return *this;
+	}
+
+	/* Appends s with every backslash turned into a slash. */
+	Text &slashed(const char *s)
+	{
+		for (; *s != '\0' && n < N - 1; s++)
+			buf[n++] = *s == '\\' ? '/' : *s;
 		buf[n] = '\0';
 		return *this;
 	}
@@ -92,7 +100,8 @@ isProgramFile(const char *name)
 static int
 emit(std::ostream &os, const char *text, size_t n, int result)
 {
-	if (!os.write(text, static_cast<std::streamsize>(n)))
+	std::streamsize size = static_cast<std::streamsize>(n);
+	if (os.rdbuf()->sputn(text, size) != size)
 		writeFailed = true;
 	return result;
 }
@@ -138,14 +147,12 @@ torbek00::FileUpdate()
 	if (path)
 		target << path;
 
-	Text<512> slashed = target;
-	for (char *p = slashed.buf; (p = strchr(p, '\\')) != nullptr;)
-		*p = '/';
+	out << "MYMKDIR -p ";
+	out.slashed(target.buf) << LOG << "\n";
 
 	/* Also at the volume root, where the directory already ends in "\". */
 	target << "\\" << name;
 
-	out << "MYMKDIR -p " << slashed.buf << LOG << "\n";
 	out << "NCOPY /V " << source.buf << " " << target.buf << LOG << "\n\n";
 	return emit(yyout, out.buf, out.n, 1);
 }
