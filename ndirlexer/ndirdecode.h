@@ -87,9 +87,7 @@ NdirReadDate(In &in, bool skipMeridiem)
 	else if (meridiem == 'a' && hour == 12)
 		hour = 0;
 
-	struct tm tm;
-	memset(&tm, 0, sizeof tm);
-	tm.tm_sec = 0;
+	struct tm tm = {};
 	tm.tm_min = minutes;
 	tm.tm_hour = hour;
 	tm.tm_mday = day;
@@ -111,12 +109,9 @@ NdirReadName(In &in, char (&name)[9])
 	name[0] = '\0';
 	in.word(name, sizeof name);			/* >> setw(9) >> name */
 	std::streamsize length = static_cast<std::streamsize>(strlen(name));
-	if (length == sizeof name - 1) {
-		while (in.peek() != EOF && !NdirIsSpace(in.peek())) {
+	if (length == sizeof name - 1)
+		for (int c; (c = in.peek()) != EOF && !NdirIsSpace(c); length++)
 			in.get();
-			length++;
-		}
-	}
 	return length;
 }
 

@@ -21,7 +21,7 @@
 #define NDIRREAD_H
 
 #include <climits>
-#include <cstring>
+#include <cstdio>
 #include <iomanip>
 #include <ios>
 #include <sstream>

@@ -15,6 +15,7 @@
 #include "fuzz.h"
 #include "ndirdecode.h"
 #include "ndirlexer.h"
+#include "zone.h"
 
 namespace {
 
@@ -207,11 +208,9 @@ TEST(FuzzFindings, DateConversionAgreesWithMktimeAroundClockChanges)
 		{"Antarctica/Troll", 105, 2, 27},
 		{"Pacific/Apia", 111, 11, 30},
 	};
-	const char *was = getenv("TZ");
-	std::string saved = was ? was : "";
+	ScopedZone zone;
 	for (const auto &c : changes) {
-		setenv("TZ", c.zone, 1);
-		tzset();
+		zone.set(c.zone);
 		NdirLexer fresh(nullptr, nullptr);	/* notes the new zone */
 		for (int day = c.day - 1; day <= c.day + 1; day++) {
 			for (int minute = 0; minute < 24 * 60; minute += 15) {
@@ -237,12 +236,6 @@ TEST(FuzzFindings, DateConversionAgreesWithMktimeAroundClockChanges)
 			}
 		}
 	}
-	if (was)
-		setenv("TZ", saved.c_str(), 1);
-	else
-		unsetenv("TZ");
-	tzset();
-	NdirLexer restored(nullptr, nullptr);
 }
 
 /*
@@ -255,11 +248,9 @@ TEST(FuzzFindings, DateConversionAgreesWithMktimeAroundClockChanges)
 TEST(FuzzFindings, ANewScannerFollowsAChangedTimeZone)
 {
 	const char *zones[] = {"UTC0", "America/St_Johns", "Asia/Kathmandu", "UTC0"};
-	const char *was = getenv("TZ");
-	std::string saved = was ? was : "";
+	ScopedZone scoped;
 	for (const char *zone : zones) {
-		setenv("TZ", zone, 1);
-		tzset();
+		scoped.set(zone);
 		NdirLexer lexer(nullptr, nullptr);
 		for (int year : {0, 95, 96}) {
 			std::string line = "A             B                1  1-01-" +
@@ -272,12 +263,6 @@ TEST(FuzzFindings, ANewScannerFollowsAChangedTimeZone)
 			EXPECT_EQ(lexer.FileUpdateTime(), mktime(&tm)) << zone << " " << year;
 		}
 	}
-	if (was)
-		setenv("TZ", saved.c_str(), 1);
-	else
-		unsetenv("TZ");
-	tzset();
-	NdirLexer restored(nullptr, nullptr);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "ndirlexer.h"
 #include "ndirdecode.h"
+#include "zone.h"
 
 namespace {
 
@@ -156,11 +157,7 @@ TEST(FileLine, ReadsDatesTimesAndSizes)
 
 TEST(FileLine, SummerTimeDatesGiveThePrintedTime)
 {
-	const char *saved = getenv("TZ");
-	std::string old = saved ? saved : "";
-	setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-	tzset();
-
+	ScopedZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
 	NdirLexer l(nullptr, nullptr);
 	l.NdirFileLine("SUMMER        TXT       10  7-15-96  4:07p [Rw----------------] GUEST");
 	time_t t = l.FileUpdateTime();
@@ -169,12 +166,6 @@ TEST(FileLine, SummerTimeDatesGiveThePrintedTime)
 	EXPECT_EQ(tm.tm_hour, 16);
 	EXPECT_EQ(tm.tm_min, 7);
 	EXPECT_EQ(t, 837439620);	/* 1996-07-15 14:07 UTC */
-
-	if (saved)
-		setenv("TZ", old.c_str(), 1);
-	else
-		unsetenv("TZ");
-	tzset();
 }
 
 TEST(CountLines, SetTheirTwoFieldsOnly)
@@ -218,28 +209,6 @@ TEST(CountLines, SkipByCharacterCountNotByText)
 
 namespace {
 
-/* Sets TZ for the length of a test and puts the old value back after. */
-struct Zone {
-	std::string old;
-	bool had;
-
-	explicit Zone(const char *tz) : had(getenv("TZ") != nullptr)
-	{
-		if (had)
-			old = getenv("TZ");
-		setenv("TZ", tz, 1);
-		tzset();
-	}
-	~Zone()
-	{
-		if (had)
-			setenv("TZ", old.c_str(), 1);
-		else
-			unsetenv("TZ");
-		tzset();
-	}
-};
-
 /* Whether a local time happens exactly once: not skipped, not repeated. */
 bool
 unique(struct tm t)
@@ -267,7 +236,7 @@ TEST(DateConversion, GivesExactlyWhatMktimeGives)
 		"LHST-10:30LHDT-11,M10.1.0,M4.1.0", "NST3:30NDT,M3.2.0/0:01,M11.1.0/0:01",
 	};
 	for (const char *zone : zones) {
-		Zone z(zone);
+		ScopedZone z(zone);
 		NdirLexer fresh(nullptr, nullptr);	/* follows the new TZ */
 		for (int year = 95; year <= 97; year++)
 			for (int month = 0; month < 12; month++)
