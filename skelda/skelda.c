@@ -22,6 +22,12 @@ filemap(const char *path, filemap_callback callback, void *user)
 	void *data;
 	int fd;
 
+	/* Checked before anything is called: open(NULL) is undefined. */
+	if (path == NULL || callback == NULL) {
+		errno = EINVAL;
+		perror("filemap");
+		return 0;
+	}
 	/*
 	 * O_NONBLOCK: a FIFO without a writer would otherwise hold us in
 	 * open() before the type check could turn it away; it changes

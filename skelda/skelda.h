@@ -23,7 +23,7 @@ typedef void (*filemap_callback)(const char *data, size_t length,
  * Maps the regular file at path and calls callback once with its bytes.
  * Returns 1 when the callback has run, 0 on any failure after printing one
  * message on standard error.  An empty file cannot be mapped and fails.
- * callback must not be null.
+ * A null path or callback fails with "filemap: Invalid argument".
  */
 int filemap(const char *path, filemap_callback callback, void *user);
 

@@ -118,12 +118,12 @@ struct Outcome {
 };
 
 // Calls filemap with standard error diverted into a temporary file.
-Outcome call(const char *path, Seen *seen) {
+Outcome call(const char *path, Seen *seen, filemap_callback callback = record) {
   FILE *f = tmpfile();
   fflush(stderr);
   int saved = dup(2);
   dup2(fileno(f), 2);
-  int result = filemap(path, record, seen);
+  int result = filemap(path, callback, seen);
   fflush(stderr);
   dup2(saved, 2);
   close(saved);
@@ -142,11 +142,15 @@ std::string msg(const fs::path &p, int err) {
 TEST(Filemap, RefusesWhatItCannotMapWithOneMessageAndNothingLeftBehind) {
   Scratch s;
   std::ofstream(s.dir / "empty").close();
+  make_file(s.dir / "file", 10, false);
   ASSERT_EQ(mkfifo((s.dir / "fifo").c_str(), 0600), 0);
+  const std::string file = (s.dir / "file").string();
   struct Case {
     const char *what;
     fs::path path;
     std::string err;
+    bool null_path = false;
+    filemap_callback callback = record;
   } cases[] = {
       {"a missing path", s.dir / "missing", msg(s.dir / "missing", ENOENT)},
       {"a directory", s.dir, s.dir.string() + ": not a regular file\n"},
@@ -155,12 +159,14 @@ TEST(Filemap, RefusesWhatItCannotMapWithOneMessageAndNothingLeftBehind) {
       {"a FIFO without a writer", s.dir / "fifo",
        (s.dir / "fifo").string() + ": not a regular file\n"},
       {"an empty file", s.dir / "empty", msg(s.dir / "empty", EINVAL)},
+      {"a null path", "", "filemap: Invalid argument\n", true},
+      {"a null callback", file, "filemap: Invalid argument\n", false, nullptr},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     std::set<int> before = open_fds();
     Seen seen;
-    Outcome o = call(c.path.c_str(), &seen);
+    Outcome o = call(c.null_path ? nullptr : c.path.c_str(), &seen, c.callback);
     EXPECT_EQ(o.result, 0);
     EXPECT_EQ(o.err, c.err);
     EXPECT_EQ(seen.calls, 0);
