@@ -10,26 +10,28 @@
  */
 
 #include <sys/types.h>
-#include <sys/select.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
 #include <netinet/in.h>
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <netdb.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <new>
 
 static const int VANTREL_PORT = 8000;
 
@@ -42,285 +44,376 @@ static const int VANTREL_PORT = 8000;
  * an error, and its text is lost without a trace.
  */
 static const int VANTREL_BACKLOG = SOMAXCONN;
-static const int BUFFERLEN = 256;	/* one read takes BUFFERLEN - 1 */
 
-static const int WAITMS = 1000;		/* every wait times out after 1 s */
+/* a piece of text is at most BUFFERLEN - 1 bytes, as one read once took */
+static const int BUFFERLEN = 256;
+static const size_t PIECE = BUFFERLEN - 1;
 
 /*
- * Reads already queued are taken several at a time by one recvmmsg(2),
- * each still at most BUFFERLEN - 1 bytes and printed after its own
- * readiness line.  A connection asks for FIRSTBATCH reads at first,
- * enough for a short message and its end, and for twice as many each time
- * a batch comes back full, up to BATCH: past the end of a stream every
- * further read of a batch returns the end again, so a batch much larger
- * than what is queued wastes reads.  Room for FIRSTBATCH reads is on the
- * thread's stack; room for more comes from the heap when needed.  The
- * stack must stay shallow: glibc hands back the pages of a finished
- * thread's stack below its last 16 KiB, and the page faults and TLB
- * shootdowns that follow would cost every connection dearly.
+ * One recv takes up to BLOCK bytes, whatever TCP has queued, and the
+ * block is cut into pieces as a run of PIECE-byte reads would have found
+ * them: a read returns what is queued, so each piece holds bytes that one
+ * such read could have returned together.  64 KiB is what loopback hands
+ * over at once; larger blocks measured no faster.  Pieces and lines go to
+ * the output by one writev per block, pointing into the block itself, so
+ * the text is copied no more than a plain relay copies it.  IOVCAP is
+ * writev's limit (IOV_MAX); a block needs two entries per piece.
  */
-static const int BATCH = 64;
-static const int FIRSTBATCH = 2;
+static const size_t BLOCK = 64 * 1024;
+static const int IOVCAP = 1024;
+static const int TAIL = 5;	/* entries for the last readiness line,
+				   a read failure and the closing line */
 
-/* a connection thread needs a few KiB; this leaves ample room */
+/*
+ * A connection thread needs its block and its writev entries, 80 KiB,
+ * and a few KiB more; this leaves ample room.  Only the pages a
+ * connection touches are ever faulted in.
+ */
 static const size_t STACKSIZE = 256UL * 1024;
 
 /*
- * Standard output is fully buffered through this buffer so that a busy
- * stream leaves in large writes.  Nothing may sit in it while the daemon
- * idles, so a connection flushes it before every wait (relay) and when it
- * ends, and the stopper flushes it on SIGINT or SIGTERM.  Every line and
- * every piece goes to the stream inside one lock of it, so lines of
- * different threads never split one another.
+ * Descriptors kept out of the thread cap: standard input, output and
+ * error, the listening socket, and what the C library may open (the
+ * protocol database, name service).
  */
-static char outbuf[1 << 16];
+static const int FDRESERVE = 16;
+
+/* after an accept or a thread start fails, look again after this long */
+static const long BACKOFFMS = 500;
 
 /*
- * A connection thread holds this shared from before its reads until the
- * pieces it read are in the output buffer.  The stopper takes it
- * exclusively, so a stop never falls between a read and its printing.
- * Writers are preferred: a steady stream of readers must not keep a stop
- * waiting.
+ * Writes to standard output are one writev each under this lock, so the
+ * lines of different connections never split one another.
+ */
+static pthread_mutex_t outlock = PTHREAD_MUTEX_INITIALIZER;
+
+/*
+ * A connection thread holds this shared from before its reads until what
+ * they returned has been written.  The stop thread takes it exclusively,
+ * so a stop never falls between a read and its printing.  Writers are
+ * preferred: a steady stream of readers must not keep a stop waiting.
  */
 static pthread_rwlock_t inflight = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 
 static sigset_t stopsigs;
 
 /*
- * Threads waiting in accept.  Every readiness of the listening socket
- * starts a thread, so a client still queued while its thread starts up
- * makes the main loop start more.  One thread waiting in accept takes
- * the next client anyway; the spare ones end at once rather than pile up
- * in accept, one more for every few clients, without bound.
+ * What the main thread and the connection threads share, under lock.
+ * Threads are capped at maxconn, of the order of the descriptor limit:
+ * beyond it every further accept would fail anyway.  Past the cap, and
+ * for a while after a failed accept or thread start, the main thread
+ * leaves the listening socket alone and clients wait in its queue;
+ * looking at once would find the same client still queued and fail again
+ * in a tight loop, a line each time.
+ *
+ * Every readiness of the listening socket starts a thread, so a client
+ * still queued while its thread starts up makes the main thread start
+ * more.  One thread waiting in accept takes the next client anyway; the
+ * spare ones end at once rather than pile up in accept.
  */
-static std::atomic<int> accepting;
+static struct {
+	pthread_mutex_t	lock;
+	pthread_cond_t	changed;	/* a thread ended */
+	int		live;		/* connection threads not yet ended */
+	unsigned	ended;		/* connections served to the end */
+	bool		inaccept;	/* a thread waits in accept */
+	bool		backoff;	/* an accept or thread start failed */
+} pool = { PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, 0, 0, false, false };
 
-/* one read of a batch: its buffer and the iovec that points to it */
-struct slot {
-	struct iovec	iov;
-	char		buf[BUFFERLEN];
-};
-
-template <int N> struct reads {
-	struct mmsghdr	msg[N];
-	struct slot	slot[N];
-};
-
-/* the reads one recvmmsg(2) asks for, in the room of a struct reads */
-struct batch {
-	int		want;		/* reads the next batch asks for */
-	int		room;		/* reads there is room for */
-	struct mmsghdr	*msg;
-	struct slot	*slot;
-};
+static int maxconn;
 
 /*
- * One connection as its thread sees it.  The peer never changes, so its
- * lines are formatted once.
+ * One connection as its thread sees it, with the output not yet written:
+ * writev entries pointing into the block and the connection's lines.
  */
 struct conn {
 	int		fd;
 	char		name[40];	/* "Connection from: a.b.c.d:port" */
+	size_t		namelen;
 	char		ready[64];	/* the readiness line */
 	size_t		readylen;
+	char		errnoline[32];	/* "errno: N\n" */
+	size_t		used;		/* bytes of block holding pieces */
+	int		niov;
+	struct iovec	iov[IOVCAP];
+	char		block[BLOCK];
 };
 
 /*
- * One wait for readability with select(2)'s result: -1 failure, 0
- * timeout, above 0 ready.  A descriptor at or above FD_SETSIZE does not
- * fit in an fd_set, so poll(2) waits on it instead; the caller cannot
- * tell the difference.  A wait cut short by a signal is no failure of
- * the socket and is simply repeated.
+ * Standard output cannot take any more: say so where an operator looks
+ * and end, so that clients are refused rather than silently dropped.
  */
-static int
-waitonce(int fd, int ms)
+[[noreturn]] static void
+outputfailed(int e)
 {
-	struct pollfd pfd;
-	struct timeval tv;
-	fd_set rset;
-	int r;
-
-	do {
-		if (fd < FD_SETSIZE) {
-			FD_ZERO(&rset);
-			FD_SET(fd, &rset);
-			tv.tv_sec = ms / 1000;
-			tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
-			r = select(fd + 1, &rset, nullptr, nullptr, &tv);
-		} else {
-			pfd.fd = fd;
-			pfd.events = POLLIN;
-			pfd.revents = 0;
-			r = poll(&pfd, 1, ms);
-		}
-	} while (r == -1 && errno == EINTR);
-	return r;
-}
-
-static void
-setup(struct conn *c, int fd, const struct sockaddr_in *peer)
-{
-	const unsigned char *a = (const unsigned char *)&peer->sin_addr;
-
-	c->fd = fd;
-	(void)snprintf(c->name, sizeof(c->name), "Connection from: %d.%d.%d.%d:%d",
-	    a[0], a[1], a[2], a[3], ntohs(peer->sin_port));
-	c->readylen = (size_t)snprintf(c->ready, sizeof(c->ready),
-	    "%s data available\n", c->name);
-}
-
-/* Take the room of r for batch b. */
-template <int N> static void
-lend(struct batch *b, struct reads<N> *r)
-{
-	memset(r->msg, 0, sizeof(r->msg));
-	for (int i = 0; i < N; i++) {
-		r->slot[i].iov.iov_base = r->slot[i].buf;
-		r->slot[i].iov.iov_len = BUFFERLEN - 1;
-		r->msg[i].msg_hdr.msg_iov = &r->slot[i].iov;
-		r->msg[i].msg_hdr.msg_iovlen = 1;
-	}
-	b->room = N;
-	b->msg = r->msg;
-	b->slot = r->slot;
+	(void)dprintf(STDERR_FILENO, "Vantrel: error writing standard output: %s\n",
+	    strerror(e));
+	_exit(1);
 }
 
 /*
- * Take the reads that need no wait, as many as batch b wants, and print
- * each piece after its readiness line, up to its first zero byte.  Returns
- * how many pieces were taken, 0 when nothing is queued, -1 when the
- * connection is over (its end was read, or a read failed).  A read that
- * fails prints its readiness line too, as it would have after a wait.  A
- * read that fails after others of the same batch leaves its error to the
- * next call, which reports it (recvmmsg(2) keeps it on the socket).
+ * Wait until fd is ready for events; a signal does not end the wait.
+ * Returns -1 when the wait fails.  poll(2) takes any descriptor,
+ * however high.
  */
 static int
-takepieces(const struct conn *c, const struct batch *b)
+waitfor(int fd, short events)
 {
-	int n, e, status;
+	struct pollfd pfd = { fd, events, 0 };
+	int r;
 
-	(void)pthread_rwlock_rdlock(&inflight);
-	n = recvmmsg(c->fd, b->msg, (unsigned int)b->want, MSG_DONTWAIT, nullptr);
-	e = errno;
-	if (n == -1 && (e == EAGAIN || e == EWOULDBLOCK)) {
-		(void)pthread_rwlock_unlock(&inflight);
-		return 0;
+	while ((r = poll(&pfd, 1, -1)) == -1 && errno == EINTR)
+		;
+	return r;
+}
+
+/*
+ * Write all of iov to standard output as one unit.  A full non-blocking
+ * output is waited for; any other failure ends the daemon.
+ */
+static void
+output(struct iovec *iov, int n)
+{
+	ssize_t w;
+
+	(void)pthread_mutex_lock(&outlock);
+	while (n > 0) {
+		if ((w = writev(STDOUT_FILENO, iov, n)) == -1) {
+			if (errno == EAGAIN || errno == EWOULDBLOCK) {
+				if (waitfor(STDOUT_FILENO, POLLOUT) == -1)
+					outputfailed(errno);
+			} else if (errno != EINTR)
+				outputfailed(errno);
+			continue;
+		}
+		for (; n > 0 && (size_t)w >= iov->iov_len; iov++, n--)
+			w -= (ssize_t)iov->iov_len;
+		if (n > 0) {
+			iov->iov_base = (char *)iov->iov_base + w;
+			iov->iov_len -= (size_t)w;
+		}
 	}
-	flockfile(stdout);
-	if (n == -1) {
-		(void)fwrite_unlocked(c->ready, 1, c->readylen, stdout);
+	(void)pthread_mutex_unlock(&outlock);
+}
+
+/* Print one formatted line, for the lines that do not carry text. */
+static void __attribute__((format(printf, 1, 2)))
+say(const char *fmt, ...)
+{
+	char line[64];
+	struct iovec iov;
+	va_list ap;
+	int len;
+
+	va_start(ap, fmt);
+	len = vsnprintf(line, sizeof(line), fmt, ap);
+	va_end(ap);
+	iov.iov_base = line;
+	iov.iov_len = std::min((size_t)len, sizeof(line) - 1);
+	output(&iov, 1);
+}
+
+static void
+put(struct conn *c, const char *p, size_t len)
+{
+	c->iov[c->niov].iov_base = const_cast<char *>(p);
+	c->iov[c->niov].iov_len = len;
+	c->niov++;
+}
+
+static void
+flush(struct conn *c)
+{
+	output(c->iov, c->niov);
+	c->niov = 0;
+	c->used = 0;
+}
+
+/*
+ * How many bytes the next read may take: what is left of the block, and
+ * no more than the writev entries left can describe.
+ */
+static size_t
+room(const struct conn *c)
+{
+	size_t entries = (size_t)(IOVCAP - TAIL - c->niov) / 2;
+
+	return std::min(BLOCK - c->used, entries * PIECE);
+}
+
+/* Add n bytes just read, each piece after its readiness line. */
+static void
+cut(struct conn *c, size_t n)
+{
+	const char *p = c->block + c->used;
+
+	for (size_t off = 0; off < n; off += PIECE) {
+		put(c, c->ready, c->readylen);
+		put(c, p + off, strnlen(p + off, std::min(PIECE, n - off)));
+	}
+	c->used += n;
+}
+
+/*
+ * Take what the connection has queued, without waiting, into the rest of
+ * the block.  Returns 1 when the block is full, 0 when nothing more is
+ * queued, -1 when the connection is over (its end was read, or a read
+ * failed: its readiness line is printed too, as it would have been after
+ * a wait).
+ */
+static int
+takepieces(struct conn *c)
+{
+	const char *lines = "recvfrom: Failed: -1\n";
+	size_t want;
+	ssize_t n;
+	int e;
+
+	while ((want = room(c)) > 0) {
+		n = recv(c->fd, c->block + c->used, want, MSG_DONTWAIT);
+		if (n > 0) {
+			cut(c, (size_t)n);
+			continue;
+		}
+		e = errno;
+		if (n == -1 && (e == EAGAIN || e == EWOULDBLOCK || e == EINTR))
+			return 0;
+		put(c, c->ready, c->readylen);
 		/* a reset is the client's way to leave, not a fault */
-		if (e != ECONNRESET) {
-			printf("recvfrom: Failed: %d\n", n);
-			printf("errno: %d\n", e);
+		if (n == -1 && e != ECONNRESET) {
+			put(c, lines, strlen(lines));
+			put(c, c->errnoline, (size_t)snprintf(c->errnoline,
+			    sizeof(c->errnoline), "errno: %d\n", e));
 		}
-		status = -1;
-	} else {
-		status = n;
-		for (int i = 0; i < n; i++) {
-			(void)fwrite_unlocked(c->ready, 1, c->readylen, stdout);
-			if (b->msg[i].msg_len == 0) {
-				status = -1;
-				break;
-			}
-			(void)fwrite_unlocked(b->slot[i].buf, 1,
-			    strnlen(b->slot[i].buf, b->msg[i].msg_len), stdout);
-		}
+		return -1;
 	}
-	funlockfile(stdout);
-	(void)pthread_rwlock_unlock(&inflight);
-	return status;
+	return 1;
 }
 
 /*
  * Copy the connection to the output until it is over.  A read is tried
  * before any wait: while data is queued the wait would report it at once,
- * so skipping it changes nothing that can be seen.  Only when nothing is
- * queued is the output flushed, so an idle connection holds nothing back
- * while a busy one makes one write per buffer rather than one per piece.
+ * so skipping it changes nothing that can be seen.  What was read is
+ * written before the next wait, so an idle connection holds nothing back.
+ * The connection is closed, and its closing line written with its last
+ * pieces.
  */
 static void
-relay(const struct conn *c)
+relay(struct conn *c)
 {
-	struct reads<FIRSTBATCH> few;
-	struct reads<BATCH> *many = nullptr;
-	struct batch b;
-	int n, r;
+	const char *waitfailed = "select: Failed: -1\n";
+	int r = 1;
 
-	lend(&b, &few);
-	b.want = FIRSTBATCH;
 	for (;;) {
-		if ((n = takepieces(c, &b)) == -1)
-			break;
-		if (n == b.want && b.want < BATCH) {
-			/* without memory for more, the small batch still serves */
-			if (many == nullptr &&
-			    (many = new (std::nothrow) reads<BATCH>) != nullptr)
-				lend(&b, many);
-			b.want = std::min(2 * b.want, b.room);
+		if (r == 0 && waitfor(c->fd, POLLIN) == -1) {
+			put(c, waitfailed, strlen(waitfailed));
+			r = -1;
 		}
-		if (n > 0)
-			continue;
-		(void)fflush(stdout);
-		while ((r = waitonce(c->fd, WAITMS)) == 0)
-			;
+		(void)pthread_rwlock_rdlock(&inflight);
+		if (r != -1)
+			r = takepieces(c);
 		if (r == -1) {
-			printf("select: Failed: %d\n", r);
-			break;
+			close(c->fd);
+			put(c, c->name, c->namelen);
+			put(c, " closed\n", 8);
 		}
+		flush(c);
+		(void)pthread_rwlock_unlock(&inflight);
+		if (r == -1)
+			return;
 	}
-	delete many;
+}
+
+/*
+ * Leave the pool; a connection that was served counts as ended, which
+ * ends a back-off.
+ */
+static void
+leave(bool served)
+{
+	(void)pthread_mutex_lock(&pool.lock);
+	pool.live--;
+	if (served)
+		pool.ended++;
+	(void)pthread_cond_signal(&pool.changed);
+	(void)pthread_mutex_unlock(&pool.lock);
+}
+
+/*
+ * Accept a connection unless another thread already waits in accept or
+ * the daemon backs off.  Returns the connected socket, or -1.
+ */
+static int
+take(int lfd, struct sockaddr_in *peer)
+{
+	socklen_t len = sizeof(*peer);
+	int fd;
+
+	(void)pthread_mutex_lock(&pool.lock);
+	if (pool.inaccept || pool.backoff) {
+		(void)pthread_mutex_unlock(&pool.lock);
+		leave(false);
+		return -1;
+	}
+	pool.inaccept = true;
+	(void)pthread_mutex_unlock(&pool.lock);
+
+	fd = accept(lfd, (struct sockaddr *)peer, &len);
+
+	(void)pthread_mutex_lock(&pool.lock);
+	pool.inaccept = false;
+	pool.backoff = fd == -1;
+	(void)pthread_mutex_unlock(&pool.lock);
+	if (fd == -1) {
+		say("accept: Failed: -1\n");
+		leave(false);
+	}
+	return fd;
 }
 
 void *
 HandleConnection(void *arg)
 {
 	struct sockaddr_in peer;
-	socklen_t len = sizeof(peer);
 	int lfd = (int)(intptr_t)arg;
 	struct conn c;
-	int fd;
+	const unsigned char *a = (const unsigned char *)&peer.sin_addr;
 
-	if (accepting.fetch_add(1) > 0) {
-		accepting.fetch_sub(1);
+	if ((c.fd = take(lfd, &peer)) == -1)
 		return nullptr;
-	}
-	fd = accept(lfd, (struct sockaddr *)&peer, &len);
-	accepting.fetch_sub(1);
-	if (fd == -1) {
-		printf("accept: Failed: -1\n");
-		(void)fflush(stdout);
-		return nullptr;
-	}
-	setup(&c, fd, &peer);
-	printf("%s\n", c.name);
+	c.niov = 0;
+	c.used = 0;
+	c.namelen = (size_t)snprintf(c.name, sizeof(c.name),
+	    "Connection from: %d.%d.%d.%d:%d", a[0], a[1], a[2], a[3],
+	    ntohs(peer.sin_port));
+	c.readylen = (size_t)snprintf(c.ready, sizeof(c.ready),
+	    "%s data available\n", c.name);
+	put(&c, c.name, c.namelen);
+	put(&c, "\n", 1);
 	relay(&c);
-	close(fd);
-	printf("%s closed\n", c.name);
-	(void)fflush(stdout);
+	leave(true);
 	return nullptr;
 }
 
 /*
  * Bring everything already read to the output and keep it so: no piece
- * is left between its read and its printing, and the stream stays locked
- * so that no thread can print anything after this last flush.
+ * is left between its read and its writing, and the output stays locked
+ * so that no thread can write anything after this.
  */
 static void
 drain(void)
 {
 	(void)pthread_rwlock_wrlock(&inflight);
-	flockfile(stdout);
-	(void)fflush(stdout);
+	(void)pthread_mutex_lock(&outlock);
 }
 
 /*
- * SIGINT and SIGTERM are taken here, in a thread of their own, rather
- * than in a handler that could interrupt a thread inside stdio.  Once the
- * output is drained, the process ends by the signal as it would have
- * without this thread, so its parent sees the usual status.  The flush may never
- * finish when whatever reads the output has stopped reading; a second
- * stop signal then ends the process at once.
+ * SIGINT, SIGTERM and SIGHUP are taken here, in a thread of their own,
+ * rather than in a handler that could interrupt a thread in the middle of
+ * a write.  Once the output is drained, the process ends by the signal
+ * as it would have without this thread, so its parent sees the usual
+ * status.  The drain may never finish when whatever reads the output has
+ * stopped reading; a second stop signal then ends the process at once.
  */
 static void *
 stopper(void *)
@@ -340,12 +433,13 @@ stopper(void *)
 /*
  * Block the stop signals in every thread but the stopper.  A signal that
  * the daemon was started with ignored (as in a background job of a
- * script) stays ignored.  Returns 0 or pthread_create's error number.
+ * script, or under nohup) stays ignored.  Returns 0 or pthread_create's
+ * error number.
  */
 static int
 startstopper(void)
 {
-	const int sigs[] = { SIGINT, SIGTERM };
+	const int sigs[] = { SIGINT, SIGTERM, SIGHUP };
 	struct sigaction sa;
 	pthread_attr_t attr;
 	pthread_t t;
@@ -366,14 +460,40 @@ startstopper(void)
 }
 
 /*
+ * A standard descriptor that is closed would be taken by the first socket
+ * opened, and the output would go to a client.  Returns 0 when one cannot
+ * be opened.
+ */
+static int
+openstdfds(void)
+{
+	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+		if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
+			return 0;
+	return 1;
+}
+
+static int
+threadcap(void)
+{
+	struct rlimit rl;
+
+	if (getrlimit(RLIMIT_NOFILE, &rl) == -1 || rl.rlim_cur > INT_MAX)
+		return INT_MAX;
+	return std::max(1, (int)rl.rlim_cur - FDRESERVE);
+}
+
+/*
  * Returns the listening socket, or -1 after printing why there is none.
+ * SO_REUSEADDR lets a restarted daemon bind at once while connections of
+ * the one before linger in TIME_WAIT; a second live listener still fails.
  */
 static int
 listener(void)
 {
 	struct sockaddr_in addr;
 	struct protoent *pe;
-	int fd, r;
+	int fd, r, on = 1;
 
 	memset(&addr, 0, sizeof(addr));
 	addr.sin_family = AF_INET;
@@ -386,16 +506,17 @@ listener(void)
 	pe = getprotobyname("tcp");
 	fd = socket(addr.sin_family, SOCK_STREAM, pe != nullptr ? pe->p_proto : 0);
 	if (fd == -1) {
-		printf("socket: Failed: %d\n", fd);
+		say("socket: Failed: %d\n", fd);
 		return -1;
 	}
+	(void)setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
 	if ((r = bind(fd, (struct sockaddr *)&addr, sizeof(addr))) == -1) {
-		printf("bind: Failed: %d\n", r);
+		say("bind: Failed: %d\n", r);
 		close(fd);
 		return -1;
 	}
 	if ((r = listen(fd, VANTREL_BACKLOG)) == -1) {
-		printf("listen: Failed: %d\n", r);
+		say("listen: Failed: %d\n", r);
 		close(fd);
 		return -1;
 	}
@@ -403,44 +524,74 @@ listener(void)
 }
 
 /*
+ * Wait until a thread may be started: below the cap, and after a failure
+ * until a connection ends or the back-off has passed.  Counts the thread
+ * to come.
+ */
+static void
+admit(void)
+{
+	struct timespec until;
+	unsigned seen;
+
+	(void)pthread_mutex_lock(&pool.lock);
+	while (pool.live >= maxconn)
+		(void)pthread_cond_wait(&pool.changed, &pool.lock);
+	if (pool.backoff) {
+		clock_gettime(CLOCK_MONOTONIC, &until);
+		until.tv_nsec += BACKOFFMS * 1000000;
+		until.tv_sec += until.tv_nsec / 1000000000;
+		until.tv_nsec %= 1000000000;
+		seen = pool.ended;
+		while (pool.ended == seen && pthread_cond_clockwait(&pool.changed,
+		    &pool.lock, CLOCK_MONOTONIC, &until) == 0)
+			;
+		pool.backoff = false;
+	}
+	pool.live++;
+	(void)pthread_mutex_unlock(&pool.lock);
+}
+
+/*
  * Start a connection thread for every readiness of the listening socket
- * until a wait on it fails.  The thread does the accept, so one client
- * may cause several threads; one spare waits in accept for the next
- * client and the others end (HandleConnection).  Threads are detached:
- * nobody waits for them, and an ended one leaves nothing behind.
+ * until a wait on it fails.  Threads are detached: nobody waits for
+ * them, and an ended one leaves nothing behind.
  *
  * After starting a thread the main thread gives up the processor once,
  * so that the new thread, or the one already waiting in accept, can take
  * the client before the next wait looks at the listening socket: on a busy
  * machine the client would otherwise still be queued at every look, and
  * each look would start yet another thread only for it to end again.
- * The main thread prints only its failures, so only they need a flush.
  */
 static void
 serve(int lfd)
 {
 	pthread_attr_t attr;
 	pthread_t thread;
-	int status;
+	int r;
 
 	pthread_attr_init(&attr);
 	pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
 	pthread_attr_setstacksize(&attr, STACKSIZE);
-	do {
-		if ((status = waitonce(lfd, WAITMS)) == -1)
-			printf("select: Failed: %d\n", status);
-		else if (status > 0) {
-			status = pthread_create(&thread, &attr, HandleConnection,
-			    // The descriptor travels as the thread's argument.
-			    // NOLINTNEXTLINE(performance-no-int-to-ptr)
-			    reinterpret_cast<void *>(static_cast<intptr_t>(lfd)));
-			if (status != 0) {
-				printf("pthread_create: Failed: %d\n", status);
-				(void)fflush(stdout);
-			}
-			(void)sched_yield();
+	for (;;) {
+		admit();
+		if ((r = waitfor(lfd, POLLIN)) == -1) {
+			say("select: Failed: %d\n", r);
+			break;
 		}
-	} while (status != -1);
+		r = pthread_create(&thread, &attr, HandleConnection,
+		    // The descriptor travels as the thread's argument.
+		    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+		    reinterpret_cast<void *>(static_cast<intptr_t>(lfd)));
+		if (r != 0) {
+			(void)pthread_mutex_lock(&pool.lock);
+			pool.live--;
+			pool.backoff = true;
+			(void)pthread_mutex_unlock(&pool.lock);
+			say("pthread_create: Failed: %d\n", r);
+		}
+		(void)sched_yield();
+	}
 	pthread_attr_destroy(&attr);
 }
 
@@ -449,9 +600,11 @@ main()
 {
 	int lfd, r;
 
-	(void)setvbuf(stdout, outbuf, _IOFBF, sizeof(outbuf));
+	if (!openstdfds())
+		return 1;
+	maxconn = threadcap();
 	if ((r = startstopper()) != 0) {
-		printf("pthread_create: Failed: %d\n", r);
+		say("pthread_create: Failed: %d\n", r);
 		return 1;
 	}
 	if ((lfd = listener()) == -1)
