@@ -1,0 +1,175 @@
+/*
+ * The plumbing of the listing programs: one listing after another through
+ * the program's scanner, DOS line ends, messages and exit status.
+ */
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+#include "ndirprogram.h"
+
+/* The program's name, which begins every message of its own. */
+static const char *programName = "";
+/* The listing being scanned, for warnings. */
+static const char *listingName = "";
+/* Set when output could not be written, or a record was left out. */
+static bool writeFailed, failed;
+
+/*
+ * Drops every CR that a LF follows within s[from, to) and returns the new
+ * end.  Listings with Unix line ends cost one memchr per block.
+ */
+static std::streamsize
+dropLineEndCRs(char *s, std::streamsize from, std::streamsize to)
+{
+	char *end = s + to;
+	char *r = static_cast<char *>(memchr(s + from, '\r', to - from));
+	char *w = r;
+
+	if (r == nullptr)
+		return to;
+	for (; r < end; r++)
+		if (*r != '\r' || r + 1 == end || r[1] != '\n')
+			*w++ = *r;
+	return w - s;
+}
+
+/*
+ * Fills s with up to n bytes of the source, CR LF read as LF.  Fewer than
+ * n only when the source has ended, which the reader takes for the end.
+ */
+std::streamsize
+NdirLineEnds::fill(char *s, std::streamsize n)
+{
+	std::streamsize got = 0, r;
+
+	while (got < n && (r = source->sgetn(s + got, n - got)) > 0) {
+		got = dropLineEndCRs(s, got, got + r);
+		/* A CR that ends the block is decided by the next byte. */
+		if (s[got - 1] == '\r' && source->sgetc() == traits_type::to_int_type('\n'))
+			got--;
+	}
+	if (got > 0)
+		last = s[got - 1];
+	return got;
+}
+
+std::streambuf::int_type
+NdirLineEnds::underflow()
+{
+	if (gptr() == egptr()) {
+		if (fill(&one, 1) == 0)
+			return traits_type::eof();
+		setg(&one, &one, &one + 1);
+	}
+	return traits_type::to_int_type(*gptr());
+}
+
+std::streamsize
+NdirLineEnds::xsgetn(char *s, std::streamsize n)
+{
+	if (n > 0 && gptr() < egptr()) {
+		*s = *gptr();
+		gbump(1);
+		return 1 + fill(s + 1, n - 1);
+	}
+	return fill(s, n);
+}
+
+int
+NdirProgramScan(NdirMakeLexer make, std::streambuf *source, const char *listing)
+{
+	NdirLineEnds text(source);
+	std::istream in(&text);
+
+	listingName = listing;
+	NdirLexer *lexer = make(&in);
+	int stopped = lexer->yylex();
+	delete lexer;
+
+	/* Only a listing read to its end is known to end inside a line. */
+	if (!stopped && text.EndsInsideLine())
+		NdirProgramWarn() << listing <<
+		    ": no line feed after the last line: the listing may be cut short\n";
+	return stopped;
+}
+
+/*
+ * Scans one listing file.  A directory opens but cannot be read as a
+ * listing, so it is reported like a file that cannot be opened.
+ */
+static void
+scanFile(NdirMakeLexer make, const char *name)
+{
+	struct stat st;
+	std::ifstream in(name);
+
+	if (!in.is_open() || (stat(name, &st) == 0 && S_ISDIR(st.st_mode))) {
+		std::cerr << "Unable to open " << name << "\n";
+		return;
+	}
+	NdirProgramScan(make, in.rdbuf(), name);
+	in.close();
+}
+
+int
+NdirProgramMain(const char *name, NdirMakeLexer make, bool readsInput,
+    int argc, char *argv[])
+{
+	std::ios::sync_with_stdio(false);
+	programName = name;
+
+	if (argc < 2 && readsInput)
+		NdirProgramScan(make, std::cin.rdbuf(), "standard input");
+	for (int i = 1; i < argc; i++)
+		scanFile(make, argv[i]);
+
+	/* Output that could not be written in full is no success. */
+	if (!std::cout.flush() || writeFailed) {
+		std::cerr << programName << ": error writing standard output\n";
+		return 1;
+	}
+	return failed ? 1 : 0;
+}
+
+void
+NdirProgramWrite(std::ostream &os, const char *text, size_t n)
+{
+	std::streamsize size = static_cast<std::streamsize>(n);
+
+	if (os.rdbuf()->sputn(text, size) != size)
+		writeFailed = true;
+}
+
+std::ostream &
+NdirProgramWarn()
+{
+	return std::cerr << programName << ": ";
+}
+
+const char *
+NdirProgramListing()
+{
+	return listingName;
+}
+
+void
+NdirProgramShow(std::ostream &os, const char *text)
+{
+	static const char HEX[] = "0123456789abcdef";
+
+	for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
+		if (*p >= 0x20 && *p < 0x7f)
+			os << *p;
+		else
+			os << "\\x" << HEX[*p >> 4] << HEX[*p & 0xf];
+	}
+}
+
+void
+NdirProgramFail()
+{
+	failed = true;
+}

@@ -1,0 +1,80 @@
+/*
+ * What the listing programs share: reading each listing named on the
+ * command line (or standard input), with DOS line ends taken as line
+ * ends, through a scanner of the program's own class; the messages; and
+ * the exit status.  Not installed: it is the programs' plumbing, not
+ * part of the scanner's interface.
+ */
+#ifndef NDIRPROGRAM_H
+#define NDIRPROGRAM_H
+
+#include <cstddef>
+#include <istream>
+#include <ostream>
+#include <streambuf>
+
+#include "ndirlexer.h"
+
+/* The longest name DirName() and FileName() give: NAME.EXT. */
+const size_t NDIR_NAME_MAX = sizeof NdirFile::name - 1 + 1 + sizeof NdirFile::extension - 1;
+
+/*
+ * Reads another stream buffer with every carriage return that stands
+ * just before a line feed left out, so that a listing saved on DOS reads
+ * as one with Unix line ends.  A carriage return anywhere else stays.
+ * It works in the reader's own buffer: no copy of the input is kept.
+ */
+class NdirLineEnds : public std::streambuf {
+public:
+	explicit NdirLineEnds(std::streambuf *source) : source(source) {}
+
+	/* Whether the input read so far ends inside a line. */
+	bool EndsInsideLine() const { return last != '\n'; }
+
+protected:
+	int_type underflow() override;
+	std::streamsize xsgetn(char *s, std::streamsize n) override;
+
+private:
+	std::streamsize fill(char *s, std::streamsize n);
+
+	std::streambuf *source;
+	/* The get area of underflow(); the scanner reads through xsgetn. */
+	char one = 0;
+	/* Empty input counts as ending at a line end. */
+	char last = '\n';
+};
+
+/* Makes the program's scanner on a listing, with new. */
+typedef NdirLexer *(*NdirMakeLexer)(std::istream *in);
+
+/*
+ * Scans one listing read from `source' with a new scanner from `make'
+ * and returns what yylex() returned.  `listing' names it in warnings.
+ */
+int NdirProgramScan(NdirMakeLexer make, std::streambuf *source, const char *listing);
+
+/*
+ * The whole program: scans every listing named in argv (standard input
+ * when there is none and `readsInput' is set) and returns the exit
+ * status.  `name' begins the program's messages.
+ */
+int NdirProgramMain(const char *name, NdirMakeLexer make, bool readsInput,
+    int argc, char *argv[]);
+
+/* Writes program output; a failure is reported at the end, status 1. */
+void NdirProgramWrite(std::ostream &os, const char *text, size_t n);
+
+/* Starts a warning line on standard error: the program's name, a colon. */
+std::ostream &NdirProgramWarn();
+
+/* The name of the listing being scanned, for warnings. */
+const char *NdirProgramListing();
+
+/* Writes text for a message with control and non-ASCII bytes as \xNN. */
+void NdirProgramShow(std::ostream &os, const char *text);
+
+/* Makes the program end with status 1 once every listing is read. */
+void NdirProgramFail();
+
+#endif /* NDIRPROGRAM_H */
