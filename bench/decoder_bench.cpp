@@ -9,6 +9,7 @@
 
 #include "ndirdecode.h"
 #include "ndirlexer.h"
+#include "stdreader.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ day(int i)
 void
 DateConversion(benchmark::State &state)
 {
-	NdirCheckZone();
+	NdirFollowZone();
 	int i = 0;
 	for (auto _ : state) {
 		struct tm tm = day(i++);

@@ -20,6 +20,7 @@
 
 #include "fuzz.h"
 #include "ndirdecode.h"
+#include "stdreader.h"
 
 namespace {
 
@@ -292,25 +293,16 @@ compareDates(const uint8_t *data, size_t size)
 	std::string saved = was ? was : "";
 
 	setenv("TZ", zone, 1);
-	tzset();
-	{
-		/* A new scanner takes note of the zone. */
-		NdirLexer lexer(nullptr, nullptr);
-	}
+	NdirFollowZone();
 	for (int i = 0; i < 64 && in.rest() > 0; i++)
 		compareDate(in);
 
+	/* The decoding templates above convert dates too: in the old zone. */
 	if (was)
 		setenv("TZ", saved.c_str(), 1);
 	else
 		unsetenv("TZ");
-	tzset();
-	/*
-	 * The date conversion notes the zone when a scanner is made, so a
-	 * scanner must follow a change of TZ before the next date: the
-	 * decoding templates above convert dates too.
-	 */
-	NdirLexer lexer(nullptr, nullptr);
+	NdirFollowZone();
 }
 
 } // namespace
@@ -324,7 +316,7 @@ NdirFuzzReaders(const uint8_t *data, size_t size)
 	compareVol(line.c_str());
 	compareDir(line.c_str());
 	compareFile(line.c_str());
-	for (std::streamsize skip : {9, 15})
+	for (std::streamsize skip : {NDIR_BYTES_IN, NDIR_TOTAL_BYTES_IN})
 		compareCount(counted.c_str(), skip);
 	compareSteps(data, size);
 	compareDates(data, size);

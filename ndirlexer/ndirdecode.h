@@ -15,11 +15,24 @@
 
 #include "ndirlexer.h"
 #include "ndirread.h"
+#include "ndirtime.h"
 
-/* Converts a local broken-down time exactly as mktime(3) does. */
-time_t NdirMakeTime(struct tm *tm);
-/* Makes NdirMakeTime follow a change of TZ. */
-void NdirCheckZone();
+/*
+ * The farthest a reading step looks for a bracket: more than a printed
+ * line holds between two fields, so a bracket in its column is always
+ * found, while a line without one is not searched to its end.
+ */
+const std::streamsize NDIR_BRACKET_REACH = 128;
+
+/* Where a file line's extension starts, counted from its name's start. */
+const std::streamsize NDIR_EXTENSION_COLUMN = 14;
+
+/*
+ * What a count line holds between its byte number and its count, trailing
+ * blank included; the decoders skip it by length, without comparing.
+ */
+const std::streamsize NDIR_BYTES_IN = sizeof "bytes in " - 1;
+const std::streamsize NDIR_TOTAL_BYTES_IN = sizeof "total bytes in " - 1;
 
 /* target * 1000 + group, held at long's limits instead of overflowing. */
 inline long
@@ -149,34 +162,35 @@ NdirReadDir(In &in, NdirDir &dir)
 	dir.extension[0] = '\0';
 	if (in.peek() != '[')
 		NdirReadWord(in, dir.extension);
-	in.ignore(128, '[');
+	in.ignore(NDIR_BRACKET_REACH, '[');
 	NdirCopy(in, dir.inheritedRights);
-	in.ignore(128, '[');
+	in.ignore(NDIR_BRACKET_REACH, '[');
 	NdirCopy(in, dir.effectiveRights);
-	in.ignore(128, ']');
+	in.ignore(NDIR_BRACKET_REACH, ']');
 	in.ws();
 	NdirReadWord(in, dir.owner);
 	dir.createTime = NdirReadDate(in, false);
 }
 
 /*
- * NAME at the line's start, the extension 14 characters after the name's
- * first character (a blank there means none), size, date, [flags], owner.
+ * NAME at the line's start, the extension NDIR_EXTENSION_COLUMN characters
+ * after the name's first character (a blank there means none), size, date,
+ * [flags], owner.
  */
 template <class In> void
 NdirReadFile(In &in, NdirFile &file)
 {
 	std::streamsize length = NdirReadName(in, file.name);
-	in.ignore(14 - length);
+	in.ignore(NDIR_EXTENSION_COLUMN - length);
 	file.extension[0] = '\0';
 	if (in.peek() != ' ')
 		NdirReadWord(in, file.extension);
 	file.size = NdirReadGrouped(in);
 	in.ws();
 	file.updateTime = NdirReadDate(in, true);
-	in.ignore(128, '[');
+	in.ignore(NDIR_BRACKET_REACH, '[');
 	NdirCopy(in, file.flags);
-	in.ignore(128, ']');
+	in.ignore(NDIR_BRACKET_REACH, ']');
 	in.ws();
 	NdirReadWord(in, file.owner);
 }

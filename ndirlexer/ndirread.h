@@ -1,18 +1,13 @@
 /*
- * Readers for the text of one listing line.
+ * The reader of one listing line's text.
  *
- * The line decoders are written once, against the small set of reading
- * operations below, and work with either reader:
- *
- *   NdirStdReader  the operations as std::istream performs them, over a
- *                  std::istringstream of the text;
- *   NdirCursor     the same operations on a plain pointer into the text,
- *                  with exactly the same results, stream state included.
- *
- * The scanner decodes with NdirCursor: building an istringstream for every
- * line (locale and facet set-up, a copy of the line) costs more than the
- * rest of the scan.  The tests and the fuzz targets hold the two readers
- * to agreement on arbitrary text.
+ * The line decoders (ndirdecode.h) are written against the small set of
+ * reading operations below, which NdirCursor performs on a plain pointer
+ * into the text with exactly the results of std::istream over a
+ * std::istringstream of the same text, stream state included.  Building
+ * an istringstream for every line (locale and facet set-up, a copy of the
+ * line) would cost more than the rest of the scan.  The tests and the
+ * fuzz targets hold the two to agreement on arbitrary text.
  *
  * As with std::istream, a reader is "good" until a step fails or meets the
  * end of the text; from then on every step takes nothing.
@@ -22,10 +17,7 @@
 
 #include <climits>
 #include <cstdio>
-#include <iomanip>
 #include <ios>
-#include <sstream>
-#include <string>
 
 /* White space as the "C" locale classifies it: blank, \t \n \v \f \r. */
 inline bool
@@ -34,33 +26,7 @@ NdirIsSpace(int c)
 	return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-/* The reading operations as std::istream performs them. */
-class NdirStdReader {
-public:
-	explicit NdirStdReader(const char *text) : in(text) {}
-
-	bool fail() const { return in.fail(); }
-	bool eof() const { return in.eof(); }
-
-	void getline(char *s, std::streamsize n, char delim) { in.getline(s, n, delim); }
-	void word(char *s, std::streamsize width) { in >> std::setw(static_cast<int>(width)) >> s; }
-	void number(int &v) { in >> v; }
-	void number(long &v) { in >> v; }
-	void ws() { in >> std::ws; }
-	void ignore(std::streamsize n) { in.ignore(n); }
-	void ignore(std::streamsize n, char delim)
-	{
-		in.ignore(n, std::istream::traits_type::to_int_type(delim));
-	}
-	void read(char *s, std::streamsize n) { in.read(s, n); }
-	int peek() { return in.peek(); }
-	int get() { return in.get(); }
-
-private:
-	std::istringstream in;
-};
-
-/* The same operations on a pointer into a NUL-terminated text. */
+/* The reading operations on a pointer into a NUL-terminated text. */
 class NdirCursor {
 public:
 	explicit NdirCursor(const char *text)

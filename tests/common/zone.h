@@ -6,18 +6,18 @@
 #include <ctime>
 #include <string>
 
-#include "ndirdecode.h"
+#include "ndirtime.h"
 
 class ScopedZone {
 public:
 	ScopedZone() : had(getenv("TZ") != nullptr), old(had ? getenv("TZ") : "") {}
 	explicit ScopedZone(const char *tz) : ScopedZone() { set(tz); }
 
-	/* Scanners made from now on convert dates in this zone. */
+	/* Dates convert in this zone from now on. */
 	void set(const char *tz)
 	{
 		setenv("TZ", tz, 1);
-		tzset();
+		NdirFollowZone();
 	}
 
 	/* Puts TZ back, and the date conversion with it. */
@@ -27,8 +27,7 @@ public:
 			setenv("TZ", old.c_str(), 1);
 		else
 			unsetenv("TZ");
-		tzset();
-		NdirCheckZone();
+		NdirFollowZone();
 	}
 
 	ScopedZone(const ScopedZone &) = delete;

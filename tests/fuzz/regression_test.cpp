@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz.h"
-#include "ndirdecode.h"
+#include "ndirtime.h"
 #include "ndirlexer.h"
 #include "zone.h"
 
@@ -24,8 +24,10 @@ filesIn(const std::string &dir)
 {
 	std::vector<std::string> files;
 	DIR *d = opendir(dir.c_str());
-	if (d == nullptr)
+	if (d == nullptr) {
+		ADD_FAILURE() << "no folder " << dir;
 		return files;
+	}
 	while (struct dirent *e = readdir(d))
 		if (e->d_name[0] != '.')
 			files.push_back(dir + "/" + e->d_name);
@@ -56,7 +58,6 @@ TEST(FuzzInputs, EverySeedAndSavedFailureRunsCleanThroughItsHarnesses)
 		{EXAMPLES, {NdirFuzzListing, NdirFuzzPrograms}},
 		{fuzz + "/corpus/line", {NdirFuzzDecoders, NdirFuzzReaders}},
 		{fuzz + "/regressions/listing", {NdirFuzzListing}},
-		{fuzz + "/regressions/programs", {NdirFuzzPrograms}},
 		{fuzz + "/regressions/decoders", {NdirFuzzDecoders}},
 		{fuzz + "/regressions/readers", {NdirFuzzReaders}},
 	};
@@ -211,7 +212,6 @@ TEST(FuzzFindings, DateConversionAgreesWithMktimeAroundClockChanges)
 	ScopedZone zone;
 	for (const auto &c : changes) {
 		zone.set(c.zone);
-		NdirLexer fresh(nullptr, nullptr);	/* notes the new zone */
 		for (int day = c.day - 1; day <= c.day + 1; day++) {
 			for (int minute = 0; minute < 24 * 60; minute += 15) {
 				struct tm tm = {};
@@ -240,17 +240,25 @@ TEST(FuzzFindings, DateConversionAgreesWithMktimeAroundClockChanges)
 
 /*
  * The date conversion keeps the start of each day it has met, for the
- * zone that TZ named when the last scanner was made.  After a change of
+ * zone that TZ named when it last followed the zone.  After a change of
  * TZ a new scanner must drop them: the readers target once converted a
  * day in UTC and then found it again in St. John's, 3:30:52 off, because
- * the harness had changed TZ without making a scanner.
+ * the harness had changed TZ without making a scanner.  A TZ of 128 bytes
+ * or more is not kept at all: two such zones that differ only after their
+ * first 128 bytes must not pass for one.
  */
 TEST(FuzzFindings, ANewScannerFollowsAChangedTimeZone)
 {
-	const char *zones[] = {"UTC0", "America/St_Johns", "Asia/Kathmandu", "UTC0"};
-	ScopedZone scoped;
-	for (const char *zone : zones) {
-		scoped.set(zone);
+	std::string padded = ":/usr/share/zoneinfo";
+	while (padded.size() < 128)
+		padded += "/.";
+	const std::string zones[] = {
+		"UTC0", "America/St_Johns", "Asia/Kathmandu", "UTC0",
+		padded + "/Europe/Berlin", padded + "/America/New_York",
+	};
+	ScopedZone scoped;	/* puts TZ back after the test */
+	for (const std::string &zone : zones) {
+		setenv("TZ", zone.c_str(), 1);
 		NdirLexer lexer(nullptr, nullptr);
 		for (int year : {0, 95, 96}) {
 			std::string line = "A             B                1  1-01-" +

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ndirdecode.h"
+#include "stdreader.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ decodeAll(const std::string &text)
 	{ In in(text.c_str()); NdirVol v; NdirReadVol(in, v); r += describe(v) + (in.fail() ? "F" : "") + "\n"; }
 	{ In in(text.c_str()); NdirDir d; NdirReadDir(in, d); r += describe(d) + (in.fail() ? "F" : "") + "\n"; }
 	{ In in(text.c_str()); NdirFile f; NdirReadFile(in, f); r += describe(f) + (in.fail() ? "F" : "") + "\n"; }
-	{ In in(text.c_str()); long b = 1, c = 1; NdirReadCount(in, b, c, 9);
+	{ In in(text.c_str()); long b = 1, c = 1; NdirReadCount(in, b, c, NDIR_BYTES_IN);
 	  r += std::to_string(b) + "/" + std::to_string(c) + (in.fail() ? "F" : ""); }
 	return r;
 }

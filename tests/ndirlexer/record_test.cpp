@@ -96,18 +96,4 @@ TEST(Records, NameBuffersAreSharedPerAccessor)
 	EXPECT_STREQ(a.FileName(), ".TXT");
 }
 
-TEST(Records, HooksDefaultToGoingOn)
-{
-	NdirLexer l(nullptr, nullptr);
-	EXPECT_EQ(l.NdirStart(), 1);
-	EXPECT_EQ(l.NdirExit(), 1);
-	EXPECT_EQ(l.NdirVolLine("A\\B:C"), 1);
-	EXPECT_EQ(l.NdirDirLine(DIRLINE), 1);
-	EXPECT_EQ(l.NdirFileLine(FILELINE), 1);
-	EXPECT_EQ(l.NdirFileCountSizeLine(""), 1);
-	EXPECT_EQ(l.NdirFileBlockSizeLine(""), 1);
-	EXPECT_EQ(l.NdirTotalFileCountSizeLine(""), 1);
-	EXPECT_EQ(l.NdirTotalFileBlockSizeLine(""), 1);
-}
-
 } // namespace

@@ -14,6 +14,7 @@ public:
 
 	std::vector<std::string> calls;
 	std::string stopAt;	/* hook that returns 0 once, or "" */
+	int reads = 0;		/* calls of LexerInput */
 
 	int StartUpdate() override { return note("Start", ""); }
 	int VolUpdate() override { return note("Vol", show(VolServer()) + "|" + show(VolVolume()) + "|" + show(VolPath())); }
@@ -25,6 +26,13 @@ public:
 	int TotalFileBlockSizeUpdate() override { return note("TotalBlock", std::to_string(TotalFileBlockBytes()) + "/" + std::to_string(TotalFileBlocks())); }
 
 	static std::string show(const char *s) { return s ? s : "(null)"; }
+
+protected:
+	int LexerInput(char *buf, int size) override
+	{
+		reads++;
+		return NdirLexer::LexerInput(buf, size);
+	}
 
 private:
 	int note(const std::string &hook, const std::string &what)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,75 @@ TEST(Scanner, LinesLongerThanTheBufferAreHandedOnWhole)
 	std::string text = "FS1\\SYS:\nFiles:\n" + longName + "\nB\n";
 	Scan s = scan(text);
 	EXPECT_EQ(join(s.calls), "Start;Vol FS1|SYS|(null);File XXXXXXXX;File B;");
+}
+
+/* Input of any length without holding it: a head, one byte many times, a tail. */
+class Stretched : public std::streambuf {
+public:
+	Stretched(std::string head, char byte, size_t count, std::string tail)
+	    : head(std::move(head)), tail(std::move(tail)), byte(byte), count(count) {}
+
+protected:
+	int_type underflow() override
+	{
+		const size_t CHUNK = 1 << 20;
+
+		if (!head.empty())
+			chunk.swap(head);
+		else if (count > 0) {
+			chunk.assign(std::min(count, CHUNK), byte);
+			count -= chunk.size();
+		} else if (!tail.empty()) {
+			chunk = tail;
+			tail.clear();
+		} else
+			return traits_type::eof();
+		setg(&chunk[0], &chunk[0], &chunk[0] + chunk.size());
+		return traits_type::to_int_type(chunk[0]);
+	}
+
+private:
+	std::string head, tail, chunk;
+	char byte;
+	size_t count;
+};
+
+/*
+ * Lines of any length and runs of zero bytes scan in time linear in their
+ * length.  A line that outgrows the buffer is read in few reads, each
+ * filling the grown buffer (reads of a fixed size made flex run over the
+ * line again after each one); a zero byte reads as 0x01, which every rule
+ * takes as it takes a zero byte, but which is no end-of-buffer mark to
+ * flex (each zero byte made it run over the line again).
+ */
+TEST(Scanner, LongLinesAndZeroBytesScanInLinearTime)
+{
+	const std::string V = "FS1\\SYS:\n", F = "Files:\n", VOL = "Start;Vol FS1|SYS|(null);";
+	const size_t MB = 1000000;
+	const struct {
+		const char *name;
+		std::string head;
+		char byte;
+		size_t count;
+		std::string tail, calls;
+	} cases[] = {
+		{"64 MB file line", V + F, 'X', 64 * MB, "\nB\n", VOL + "File XXXXXXXX;File B;"},
+		{"64 MB line outside a section", V, 'X', 64 * MB, "\nFS2\\V:\n", VOL + "Vol FS2|V|(null);"},
+		{"4 MB of zero bytes as a file line", V + F, '\0', 4 * MB, "\nB\n",
+		    VOL + "File " + std::string(8, '\x01') + ";File B;"},
+		{"4 MB of zero bytes before the first volume line", "", '\0', 4 * MB, "\n" + V, VOL},
+		{"zero bytes in a volume word", "FS1\\S", '\0', 4 * MB, "YS:P\n",
+		    "Start;Vol FS1|S" + std::string(46, '\x01') + "|(null);"},
+	};
+	for (const auto &c : cases) {
+		Stretched text(c.head, c.byte, c.count, c.tail);
+		std::istream in(&text);
+		Recorder r(&in);
+		EXPECT_EQ(r.yylex(), 0) << c.name;
+		EXPECT_EQ(join(r.calls), c.calls) << c.name;
+		/* 8 KiB reads would make thousands */
+		EXPECT_LE(r.reads, 40) << c.name;
+	}
 }
 
 TEST(Scanner, PlainScannerReadsWholeInputAndWritesNothing)
