@@ -2,8 +2,9 @@
 # exit, and an installation of the build into a prefix inside it.
 #
 # The tests take their settings from the environment (see CMakeLists.txt):
-# BUILD_DIR, PROJECT_VERSION and the install directories, relative to the
-# prefix, BINDIR, LIBDIR, INCLUDEDIR, MANDIR.
+# BUILD_DIR, SOURCE_DIR, PROJECT_VERSION, EXAMPLES, the compilers CC and
+# CXX, and the install directories, relative to the prefix, BINDIR,
+# LIBDIR, INCLUDEDIR, MANDIR, DOCDIR.
 
 set -eu
 
@@ -57,4 +58,39 @@ expected_files() {
 	$MANDIR/man8/Vantrel.8
 	$DOCDIR/CHANGELOG.md
 	LIST
+}
+
+# check_consumers PCDIR: a C program against skelda and a C++ program
+# against ndirlexer build with nothing but the flags that pkg-config reads
+# from the .pc files in PCDIR (none of the system's), and run.
+check_consumers() {
+	PKG_CONFIG_LIBDIR=$1
+	PKG_CONFIG_PATH=
+	export PKG_CONFIG_LIBDIR PKG_CONFIG_PATH
+	need pkg-config pkg-config
+
+	for module in skelda ndirlexer; do
+		version=$(pkg-config --modversion "$module") ||
+		    fail "pkg-config does not find $module in $1"
+		[ "$version" = "$PROJECT_VERSION" ] ||
+		    fail "$module has version $version, not $PROJECT_VERSION"
+	done
+
+	here=$(dirname "$0")
+	# shellcheck disable=SC2046 # the flags are meant to split
+	$CC -o "$scratch/consumer_c" "$here/consumer.c" $(pkg-config --cflags --libs skelda) ||
+	    fail "the C program does not build against skelda"
+	# shellcheck disable=SC2046
+	$CXX -o "$scratch/consumer_cxx" "$here/consumer.cpp" $(pkg-config --cflags --libs ndirlexer) ||
+	    fail "the C++ program does not build against ndirlexer"
+
+	# program, argument, expected output
+	while IFS='|' read -r program arg want; do
+		have=$("$scratch/$program" "$arg") || fail "$program $arg failed"
+		[ "$have" = "$want" ] || fail "$program $arg printed '$have', not '$want'"
+	done <<-CASES
+	consumer_c|$EXAMPLES/oldserv-users.lst|$(wc -c <"$EXAMPLES/oldserv-users.lst" | tr -d ' ') $(wc -l <"$EXAMPLES/oldserv-users.lst" | tr -d ' ')
+	consumer_cxx|$EXAMPLES/oldserv-users.lst|2 directories, 13 files, 1118674 bytes
+	consumer_cxx|$EXAMPLES/acctsrv-data.lst|1 directories, 5 files, 2122240 bytes
+	CASES
 }

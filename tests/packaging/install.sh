@@ -2,6 +2,7 @@
 # cmake --install puts every file in place, under --prefix and under
 # DESTDIR, and the files that name paths name the prefix, not DESTDIR.
 . "$(dirname "$0")/common.sh"
+need pkg-config pkg-config
 
 # check_tree DIR PREFIX TOP: DIR holds the installation made for PREFIX,
 # and TOP, which contains DIR, holds nothing else.
@@ -19,19 +20,21 @@ check_tree() {
 		[ -x "$dir/$BINDIR/$p" ] || fail "$p is not executable"
 	done
 
-	# file, then a line that it must hold as it stands
-	while read -r file line; do
-		grep -qxF "$line" "$dir/$file" ||
-		    fail "$file lacks the line $line"
-	done <<-LINES
-	$LIBDIR/pkgconfig/skelda.pc	libdir=$prefix/$LIBDIR
-	$LIBDIR/pkgconfig/skelda.pc	includedir=$prefix/$INCLUDEDIR
-	$LIBDIR/pkgconfig/skelda.pc	Version: $PROJECT_VERSION
-	$LIBDIR/pkgconfig/ndirlexer.pc	libdir=$prefix/$LIBDIR
-	$LIBDIR/pkgconfig/ndirlexer.pc	includedir=$prefix/$INCLUDEDIR
-	$LIBDIR/pkgconfig/ndirlexer.pc	Version: $PROJECT_VERSION
-	lib/systemd/system/vantrel.service	ExecStart=$prefix/$BINDIR/Vantrel
-	LINES
+	# The unit names the daemon where the prefix puts it.
+	grep -qxF "ExecStart=$prefix/$BINDIR/Vantrel" \
+	    "$dir/lib/systemd/system/vantrel.service" ||
+	    fail "the unit does not start $prefix/$BINDIR/Vantrel"
+
+	# The .pc files name the directories they were installed beside,
+	# wherever that is.
+	for module in skelda ndirlexer; do
+		for var in libdir:$LIBDIR includedir:$INCLUDEDIR; do
+			have=$(PKG_CONFIG_LIBDIR=$dir/$LIBDIR/pkgconfig \
+			    pkg-config --variable="${var%%:*}" "$module")
+			[ "$(cd "$have" && pwd -P)" = "$(cd "$dir/${var#*:}" && pwd -P)" ] ||
+			    fail "$module.pc: ${var%%:*} is $have, not $dir/${var#*:}"
+		done
+	done
 }
 
 # Into a prefix of its own.
