@@ -121,7 +121,9 @@ NdirReadName(In &in, char (&name)[9])
 {
 	name[0] = '\0';
 	in.word(name, sizeof name);			/* >> setw(9) >> name */
-	std::streamsize length = static_cast<std::streamsize>(strlen(name));
+	std::streamsize length = 0;
+	while (name[length] != '\0')
+		length++;
 	if (length == sizeof name - 1)
 		for (int c; (c = in.peek()) != EOF && !NdirIsSpace(c); length++)
 			in.get();

@@ -17,6 +17,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <ios>
 
 /* White space as the "C" locale classifies it: blank, \t \n \v \f \r. */
@@ -26,7 +27,18 @@ NdirIsSpace(int c)
 	return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-/* The reading operations on a pointer into a NUL-terminated text. */
+/* What ends a word: white space or the end of the text. */
+inline bool
+NdirEndsWord(char c)
+{
+	return static_cast<unsigned char>(c) <= ' ' && (c == '\0' || NdirIsSpace(c));
+}
+
+/*
+ * The reading operations on a pointer into a NUL-terminated text.  Each
+ * works on a local copy of the position: a member written beside the
+ * characters it copies would be stored and loaded again for every one.
+ */
 class NdirCursor {
 public:
 	explicit NdirCursor(const char *text)
@@ -41,17 +53,21 @@ public:
 		std::streamsize count = 0;
 
 		if (unformatted()) {
-			while (count + 1 < n && *p != '\0' && *p != delim) {
-				*s++ = *p++;
+			const char *q = p;
+			while (count + 1 < n && q[count] != '\0' && q[count] != delim) {
+				s[count] = q[count];
 				count++;
 			}
-			if (*p == '\0')
+			q += count;
+			s += count;
+			if (*q == '\0')
 				eofbit = true;
-			else if (*p == delim) {
-				p++;
+			else if (*q == delim) {
+				q++;
 				count++;
 			} else
 				failbit = true;
+			p = q;
 		}
 		if (n > 0)
 			*s = '\0';
@@ -65,14 +81,16 @@ public:
 		std::streamsize count = 0;
 
 		if (formatted()) {
+			const char *q = p;
 			std::streamsize limit = width > 0 ? width - 1 : LONG_MAX;
-			while (count < limit && *p != '\0' && !NdirIsSpace(*p)) {
-				*s++ = *p++;
+			while (count < limit && !NdirEndsWord(q[count])) {
+				s[count] = q[count];
 				count++;
 			}
+			p = q + count;
 			if (count < limit && *p == '\0')
 				eofbit = true;
-			*s = '\0';
+			s[count] = '\0';
 		}
 		if (count == 0)
 			failbit = true;
@@ -108,8 +126,7 @@ public:
 	{
 		if (!unformatted())
 			return;
-		while (NdirIsSpace(*p))
-			p++;
+		p = skipSpace(p);
 		if (*p == '\0')
 			eofbit = true;
 	}
@@ -119,10 +136,11 @@ public:
 	{
 		if (!unformatted() || n <= 0)
 			return;
+		const char *q = p;
 		std::streamsize left = 0;
-		while (left < n && p[left] != '\0')
+		while (left < n && q[left] != '\0')
 			left++;
-		p += left;
+		p = q + left;
 		if (left < n)
 			eofbit = true;
 	}
@@ -134,16 +152,17 @@ public:
 
 		if (!unformatted() || n <= 0)
 			return;
-		while (count < n && *p != '\0' && *p != delim) {
-			p++;
+		const char *q = p;
+		while (count < n && q[count] != '\0' && q[count] != delim)
 			count++;
-		}
+		q += count;
 		if (count < n) {
-			if (*p == '\0')
+			if (*q == '\0')
 				eofbit = true;
 			else
-				p++;
+				q++;
 		}
+		p = q;
 	}
 
 	/* istream::read(s, n): copies what there is, no NUL after it */
@@ -151,13 +170,10 @@ public:
 	{
 		if (!unformatted())
 			return;
-		std::streamsize have = 0;
-		while (have < n && p[have] != '\0') {
-			s[have] = p[have];
-			have++;
-		}
+		size_t have = n > 0 ? strnlen(p, static_cast<size_t>(n)) : 0;
+		memcpy(s, p, have);
 		p += have;
-		if (have != n)
+		if (static_cast<std::streamsize>(have) != n)
 			eofbit = failbit = true;
 	}
 
@@ -186,7 +202,25 @@ public:
 	}
 
 private:
+	/*
+	 * Digits that make a value below 10^18, and so inside long's range,
+	 * whatever they are.
+	 */
+	static const long SAFE_DIGITS = 18;
+
 	bool good() const { return !eofbit && !failbit; }
+
+	/* Blanks first: the runs between a listing's columns. */
+	static const char *skipSpace(const char *q)
+	{
+		while (*q == ' ')
+			q++;
+		while (NdirIsSpace(*q))
+			q++;
+		return q;
+	}
+
+	static bool isDigit(char c) { return static_cast<unsigned>(c - '0') < 10; }
 
 	/* The sentry of an unformatted read: a stream that is not good fails. */
 	bool unformatted()
@@ -202,8 +236,7 @@ private:
 	{
 		if (!unformatted())
 			return false;
-		while (NdirIsSpace(*p))
-			p++;
+		p = skipSpace(p);
 		if (*p == '\0') {
 			eofbit = failbit = true;
 			return false;
@@ -219,33 +252,45 @@ private:
 	 */
 	void digits(long &v)
 	{
-		bool negative = false, any = false, over = false;
-		unsigned long r = 0;
+		const char *q = p;
+		bool negative = false;
 
-		if (*p == '-' || *p == '+')
-			negative = *p++ == '-';
-		unsigned long limit = negative ?
-		    static_cast<unsigned long>(LONG_MAX) + 1 : LONG_MAX;
-		unsigned long most = limit / 10, last = limit % 10;
-		while (*p >= '0' && *p <= '9') {
-			unsigned long d = static_cast<unsigned long>(*p++ - '0');
-			any = true;
-			if (over || r > most || (r == most && d > last))
-				over = true;
-			else
-				r = r * 10 + d;
-		}
-		if (*p == '\0')
+		if (*q == '-' || *q == '+')
+			negative = *q++ == '-';
+		const char *first = q;
+		unsigned long r = 0;
+		while (isDigit(*q))
+			r = r * 10 + static_cast<unsigned long>(*q++ - '0');
+		p = q;
+		if (*q == '\0')
 			eofbit = true;
-		if (!any) {
+		if (q == first) {
 			v = 0;
 			failbit = true;
-		} else if (over) {
-			v = negative ? LONG_MIN : LONG_MAX;
-			failbit = true;
-		} else if (negative)
-			v = r == static_cast<unsigned long>(LONG_MAX) + 1 ?
-			    LONG_MIN : -static_cast<long>(r);
+		} else if (q - first > SAFE_DIGITS)
+			bounded(first, q, negative, v);
+		else
+			v = negative ? -static_cast<long>(r) : static_cast<long>(r);
+	}
+
+	/* The digits from first to end, held at long's limits. */
+	void bounded(const char *first, const char *end, bool negative, long &v)
+	{
+		unsigned long limit = negative ?
+		    static_cast<unsigned long>(LONG_MAX) + 1 : LONG_MAX;
+		unsigned long most = limit / 10, last = limit % 10, r = 0;
+
+		for (; first < end; first++) {
+			unsigned long d = static_cast<unsigned long>(*first - '0');
+			if (r > most || (r == most && d > last)) {
+				v = negative ? LONG_MIN : LONG_MAX;
+				failbit = true;
+				return;
+			}
+			r = r * 10 + d;
+		}
+		if (negative)
+			v = r == limit ? LONG_MIN : -static_cast<long>(r);
 		else
 			v = static_cast<long>(r);
 	}
