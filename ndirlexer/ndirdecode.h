@@ -122,7 +122,7 @@ NdirReadName(In &in, char (&name)[9])
 	name[0] = '\0';
 	in.word(name, sizeof name);			/* >> setw(9) >> name */
 	std::streamsize length = 0;
-	while (name[length] != '\0')
+	while (length < static_cast<std::streamsize>(sizeof name - 1) && name[length] != '\0')
 		length++;
 	if (length == sizeof name - 1)
 		for (int c; (c = in.peek()) != EOF && !NdirIsSpace(c); length++)
