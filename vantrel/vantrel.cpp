@@ -230,15 +230,16 @@ flush(struct conn *c)
 }
 
 /*
- * How many bytes the next read may take: what is left of the block, and
- * no more than the writev entries left can describe.
+ * How many bytes the next read may take: whole pieces only, as many as
+ * the rest of the block holds and the writev entries left can describe.
+ * A read of less than what is queued would end a piece early.
  */
 static size_t
 room(const struct conn *c)
 {
 	size_t entries = (size_t)(IOVCAP - TAIL - c->niov) / 2;
 
-	return std::min(BLOCK - c->used, entries * PIECE);
+	return std::min((BLOCK - c->used) / PIECE, entries) * PIECE;
 }
 
 /* Add n bytes just read, each piece after its readiness line. */
