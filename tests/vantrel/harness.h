@@ -1,7 +1,7 @@
-// What the tests of the text listener daemon share: the daemon under test
-// with its standard output drained into a string, TCP clients on
-// 127.0.0.1:8000, readers of /proc, and the fixture that keeps the tests
-// off each other's port.
+// What the tests of the text listener daemon share: a network of each
+// test's own, the daemon under test with its standard output drained into
+// a string, TCP clients on 127.0.0.1:8000, readers of /proc, and the
+// fixture that starts it all.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,11 +10,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -36,6 +39,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern char **environ;
@@ -59,18 +63,6 @@ inline size_t Count(const std::string &s, const std::string &what) {
   return n;
 }
 
-// The pieces printed after each readiness line of one peer, in order.
-inline std::vector<std::string> Pieces(const std::string &text, const std::string &peer) {
-  std::vector<std::string> pieces;
-  const std::string ready = Ready(peer);
-  for (size_t at = text.find(ready); at != std::string::npos; at = text.find(ready, at + 1)) {
-    size_t from = at + ready.size();
-    size_t to = text.find("Connection from: ", from);
-    pieces.push_back(text.substr(from, to == std::string::npos ? std::string::npos : to - from));
-  }
-  return pieces;
-}
-
 // A predicate on the output that holds once `what` has occurred n times;
 // it looks only at text it has not seen before.
 inline std::function<bool(const std::string &)> Occurs(const std::string &what, size_t n) {
@@ -83,9 +75,14 @@ inline std::function<bool(const std::string &)> Occurs(const std::string &what, 
   };
 }
 
-// Bytes of a stream that never repeats in a short period and holds no
-// upper-case letter, so it can never look like one of the daemon's lines.
-inline char StreamByte(size_t i) { return static_cast<char>('a' + (i * 2654435761u >> 13) % 26); }
+// The bytes client i sends: lower-case letters in an order of its own, so
+// that each client's text can be told from every other's and can never
+// look like one of the daemon's lines.
+inline std::string Payload(size_t client, size_t bytes) {
+  std::string s(bytes, '\0');
+  for (size_t k = 0; k < bytes; k++) s[k] = static_cast<char>('a' + ((k * 2654435761u + client * 40503u) >> 13) % 26);
+  return s;
+}
 
 inline std::string ReadFile(const std::string &path) {
   std::ifstream in(path);
@@ -95,6 +92,7 @@ inline std::string ReadFile(const std::string &path) {
 }
 
 inline bool KilledBy(int status, int sig) { return WIFSIGNALED(status) && WTERMSIG(status) == sig; }
+inline bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
 inline std::string Describe(int status) {
   if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
@@ -102,46 +100,118 @@ inline std::string Describe(int status) {
   return "status " + std::to_string(status);
 }
 
-struct DaemonOptions {
-  std::vector<std::string> args;
-  bool ignore_sigint = false;
-  std::string preload;  // a library to load before all others
-  bool hold_output = false;  // leave the output pipe unread until the end
+// One row of /proc/net/tcp: addresses as the kernel writes them
+// ("0100007F:1F40"), the state in hex ("0A" listening, "06" TIME_WAIT),
+// and the bytes received but not yet read.
+struct TcpSocket {
+  std::string local, remote, state;
+  long unread;
 };
 
-// The daemon under test; a thread drains its standard output into a string.
-// Whether some socket listens on the port, from /proc/net/tcp.
-inline bool PortListening() {
-  char port[16];
-  snprintf(port, sizeof(port), ":%04X ", kPort);
+inline std::vector<TcpSocket> TcpSockets() {
+  std::vector<TcpSocket> all;
   std::istringstream tcp(ReadFile("/proc/net/tcp"));
-  for (std::string line; std::getline(tcp, line);) {
+  std::string line;
+  std::getline(tcp, line);
+  while (std::getline(tcp, line)) {
     std::istringstream f(line);
-    std::string slot, local, remote, state;
-    f >> slot >> local >> remote >> state;
-    if (state == "0A" && (local + " ").find(port) != std::string::npos) return true;
+    std::string slot, queues;
+    TcpSocket s;
+    f >> slot >> s.local >> s.remote >> s.state >> queues;
+    s.unread = strtol(queues.substr(queues.find(':') + 1).c_str(), nullptr, 16);
+    all.push_back(s);
   }
+  return all;
+}
+
+// Whether some socket on the daemon's port is in the given state.
+inline bool PortInState(const std::string &state) {
+  char port[8];
+  snprintf(port, sizeof(port), ":%04X", kPort);
+  for (const TcpSocket &s : TcpSockets())
+    if (s.state == state && s.local.size() > 5 && s.local.compare(s.local.size() - 5, 5, port) == 0) return true;
   return false;
 }
 
+inline constexpr const char *kListen = "0A";
+inline constexpr const char *kTimeWait = "06";
+
+// The bytes waiting to be read in the daemon's end of the connection from
+// the given client port.
+inline long UnreadByDaemon(int client_port) {
+  char local[32], remote[32];
+  snprintf(local, sizeof(local), "0100007F:%04X", kPort);
+  snprintf(remote, sizeof(remote), "0100007F:%04X", client_port);
+  for (const TcpSocket &s : TcpSockets())
+    if (s.local == local && s.remote == remote) return s.unread;
+  return -1;
+}
+
+// Gives this process, and so every daemon and client of the test, a new
+// network namespace with its loopback up: port 8000 is then the test's
+// alone, and nothing one test leaves there (a connection in TIME_WAIT)
+// meets the next.  As root only the network is new; otherwise a user
+// namespace that maps the caller to itself comes with it the first time,
+// and the capabilities it gives make the later ones.  Needs a single
+// thread, so it runs before the test starts any.
+inline bool OwnNetwork() {
+  if (unshare(CLONE_NEWNET) != 0) {
+    std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) return false;
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << uid << " " << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << gid << " " << gid << " 1";
+  }
+  ifreq ifr{};
+  snprintf(ifr.ifr_name, sizeof(ifr.ifr_name), "lo");
+  int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  bool up = s >= 0 && ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
+  ifr.ifr_flags |= IFF_UP;
+  up = up && ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+  if (s >= 0) close(s);
+  if (!up) ADD_FAILURE() << "a network namespace was made but its loopback would not come up";
+  return true;
+}
+
+struct DaemonOptions {
+  enum Output { kRead, kHeld, kGone, kFull };
+
+  std::vector<std::string> args;
+  std::vector<int> ignored;  // signals ignored when it starts
+  std::vector<int> closed;  // standard descriptors closed when it starts
+  std::vector<std::pair<int, rlim_t>> limits;  // soft resource limits it starts with
+  int spent = 0;  // descriptors it inherits open, used up before it starts
+  std::string fault;  // a call that fails once, through the fault library
+  int thread_limit = 0;  // threads beyond which thread creation fails, through the fault library
+  // kRead: a pipe read as it fills; kHeld: a pipe left unread until
+  // Release(); kGone: a pipe whose reader has closed it; kFull: /dev/full.
+  Output output = kRead;
+};
+
+// The daemon under test; a thread drains its standard output into a
+// string, and its standard error is kept to be read afterwards.
 class Daemon {
  public:
   explicit Daemon(const DaemonOptions &opt = DaemonOptions()) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
+    int fds[2] = {-1, -1};
+    err_ = memfd_create("vantrel-stderr", MFD_CLOEXEC);
+    if (err_ < 0 || (opt.output != DaemonOptions::kFull && pipe2(fds, O_CLOEXEC) != 0)) {
       running_ = false;
       return;
     }
     std::vector<std::string> args{VANTREL_PATH};
     args.insert(args.end(), opt.args.begin(), opt.args.end());
     std::vector<std::string> env;
+    bool preload = !opt.fault.empty() || opt.thread_limit > 0;
     for (char **e = environ; *e != nullptr; e++)
-      if (opt.preload.empty() || strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*e);
-    if (!opt.preload.empty()) {
+      if (!preload || strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*e);
+    if (preload) {
       // The preloaded library comes before the sanitizer runtime.
       const char *asan = getenv("ASAN_OPTIONS");
       env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
-      env.push_back("LD_PRELOAD=" + opt.preload);
+      env.push_back("LD_PRELOAD=" FAULT_PATH);
+      env.push_back("VANTREL_FAULT=" + opt.fault);
+      env.push_back("VANTREL_THREAD_LIMIT=" + std::to_string(opt.thread_limit));
     }
     std::vector<char *> argv, envp;
     for (auto &a : args) argv.push_back(a.data());
@@ -151,22 +221,35 @@ class Daemon {
 
     pid_ = fork();
     if (pid_ == 0) {
-      dup2(fds[1], STDOUT_FILENO);
-      if (opt.ignore_sigint) signal(SIGINT, SIG_IGN);
+      // Only async-signal-safe calls between fork and exec.
+      dup2(fds[1] >= 0 ? fds[1] : open("/dev/full", O_WRONLY), STDOUT_FILENO);
+      dup2(err_, STDERR_FILENO);
+      for (int sig : opt.ignored) signal(sig, SIG_IGN);
+      for (auto [resource, soft] : opt.limits) {
+        rlimit rl;
+        getrlimit(resource, &rl);
+        rl.rlim_cur = soft;
+        setrlimit(resource, &rl);
+      }
+      for (int fd : opt.closed) close(fd);
+      for (int i = 0; i < opt.spent; i++) open("/dev/null", O_RDONLY);
       execve(argv[0], argv.data(), envp.data());
       _exit(127);
     }
-    close(fds[1]);
-    if (pid_ < 0) {
-      running_ = false;
-      close(fds[0]);
+    if (fds[1] >= 0) close(fds[1]);
+    if (pid_ < 0) running_ = false;
+    out_ = fds[0];
+    if (opt.output == DaemonOptions::kGone || opt.output == DaemonOptions::kFull || pid_ < 0) {
+      if (out_ >= 0) close(out_);
+      out_ = -1;
+      eof_ = true;
       return;
     }
-    out_ = fds[0];
-    held_ = opt.hold_output;
+    held_ = opt.output == DaemonOptions::kHeld;
     reader_ = std::thread([this] { Drain(); });
   }
 
+  // What the daemon wrote on standard error goes to the test's log too.
   ~Daemon() {
     Release();
     if (running_ && pid_ > 0) {
@@ -175,6 +258,9 @@ class Daemon {
     }
     if (reader_.joinable()) reader_.join();
     if (out_ >= 0) close(out_);
+    std::string err = Errors();
+    if (!err.empty()) fprintf(stderr, "daemon's standard error:\n%s", err.c_str());
+    if (err_ >= 0) close(err_);
   }
 
   pid_t pid() const { return pid_; }
@@ -191,6 +277,13 @@ class Daemon {
     return text_;
   }
 
+  std::string Errors() const {
+    std::string s;
+    char buf[4096];
+    for (ssize_t n; err_ >= 0 && (n = pread(err_, buf, sizeof(buf), s.size())) > 0;) s.append(buf, n);
+    return s;
+  }
+
   // Waits until what has been printed satisfies pred, at most d.
   bool WaitFor(const std::function<bool(const std::string &)> &pred, Clock::duration d = kPatience) {
     std::unique_lock<std::mutex> lock(mu_);
@@ -203,11 +296,10 @@ class Daemon {
 
   // Waits until the daemon has its listening socket on the port.
   bool WaitListening() {
-    for (auto end = Clock::now() + kPatience; Clock::now() < end;) {
-      if (PortListening()) return true;
+    for (auto end = Clock::now() + kPatience; Clock::now() < end; std::this_thread::sleep_for(10ms)) {
+      if (PortInState(kListen)) return true;
       int status;
       if (Exited(&status, 0ms)) return false;
-      std::this_thread::sleep_for(10ms);
     }
     return false;
   }
@@ -266,6 +358,7 @@ class Daemon {
   bool eof_ = false;
   int status_ = 0;
   int out_ = -1;
+  int err_ = -1;
   std::thread reader_;
   std::mutex mu_;
   std::condition_variable cv_;
@@ -296,12 +389,19 @@ class Client {
     if (connect(fd_, reinterpret_cast<sockaddr *>(&sin), sizeof(sin)) != 0) return false;
     socklen_t len = sizeof(sin);
     getsockname(fd_, reinterpret_cast<sockaddr *>(&sin), &len);
-    peer_ = "127.0.0.1:" + std::to_string(ntohs(sin.sin_port));
+    port_ = ntohs(sin.sin_port);
+    peer_ = "127.0.0.1:" + std::to_string(port_);
     return true;
   }
 
   bool Send(const std::string &s) {
     return send(fd_, s.data(), s.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(s.size());
+  }
+
+  // Whether anything at all has come from the daemon, without waiting.
+  bool Received() {
+    char c;
+    return recv(fd_, &c, 1, MSG_DONTWAIT | MSG_PEEK) > 0;
   }
 
   // Ends the connection with a reset rather than the orderly close.
@@ -331,12 +431,16 @@ class Client {
   }
 
   int fd() const { return fd_; }
+  int port() const { return port_; }
   const std::string &peer() const { return peer_; }
 
  private:
   int fd_ = -1;
+  int port_ = 0;
   std::string peer_;
 };
+
+using Clients = std::vector<std::unique_ptr<Client>>;
 
 // Raises this process's descriptor limit, which the daemon inherits.
 inline bool RaiseDescriptorLimit(rlim_t want) {
@@ -348,48 +452,48 @@ inline bool RaiseDescriptorLimit(rlim_t want) {
   return setrlimit(RLIMIT_NOFILE, &rl) == 0;
 }
 
+inline std::string ProcFile(pid_t pid, const std::string &file) {
+  return ReadFile("/proc/" + std::to_string(pid) + "/" + file);
+}
+
 inline std::string ProcField(pid_t pid, const std::string &file, const std::string &key) {
-  std::istringstream in(ReadFile("/proc/" + std::to_string(pid) + "/" + file));
+  std::istringstream in(ProcFile(pid, file));
   for (std::string line; std::getline(in, line);)
     if (line.compare(0, key.size(), key) == 0) return line.substr(key.size());
   return "";
 }
 
-inline int DescriptorCount(pid_t pid) {
-  int n = 0;
-  std::string dir = "/proc/" + std::to_string(pid) + "/fd";
-  if (DIR *d = opendir(dir.c_str())) {
-    while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-  }
+inline long Threads(pid_t pid) { return atol(ProcField(pid, "status", "Threads:").c_str()); }
+
+// The thread count once the spare threads of the last connections have
+// ended: the main thread, the signal thread and one thread in accept.
+inline long SettledThreads(pid_t pid) {
+  long n = 0;
+  for (auto end = Clock::now() + kPatience; Clock::now() < end; std::this_thread::sleep_for(10ms))
+    if ((n = Threads(pid)) <= 3) break;
   return n;
 }
 
-inline int HighestDescriptor(pid_t pid) {
-  int high = -1;
+// The processor time the process has used, user and system, in seconds.
+inline double CpuSeconds(pid_t pid) {
+  std::string stat = ProcFile(pid, "stat");
+  std::istringstream f(stat.substr(stat.rfind(')') + 2));
+  std::string skip;
+  for (int field = 3; field < 14; field++) f >> skip;  // state .. cmajflt
+  long utime = 0, stime = 0;
+  f >> utime >> stime;
+  return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
+}
+
+inline std::vector<int> Descriptors(pid_t pid) {
+  std::vector<int> fds;
   std::string dir = "/proc/" + std::to_string(pid) + "/fd";
   if (DIR *d = opendir(dir.c_str())) {
     while (dirent *e = readdir(d))
-      if (e->d_name[0] != '.') high = std::max(high, atoi(e->d_name));
+      if (e->d_name[0] != '.') fds.push_back(atoi(e->d_name));
     closedir(d);
   }
-  return high;
-}
-
-// The bytes waiting to be read in the daemon's end of the connection from
-// the given client port, as the kernel's socket table shows them.
-inline long UnreadByDaemon(int client_port) {
-  char local[32], remote[32];
-  snprintf(local, sizeof(local), "0100007F:%04X", kPort);
-  snprintf(remote, sizeof(remote), "0100007F:%04X", client_port);
-  std::istringstream tcp(ReadFile("/proc/net/tcp"));
-  for (std::string line; std::getline(tcp, line);) {
-    std::istringstream f(line);
-    std::string slot, l, r, state, queues;
-    f >> slot >> l >> r >> state >> queues;
-    if (l == local && r == remote) return strtol(queues.substr(queues.find(':') + 1).c_str(), nullptr, 16);
-  }
-  return -1;
+  return fds;
 }
 
 // What the output shows of one peer.
@@ -446,27 +550,96 @@ inline std::map<std::string, PeerLog> Logs(const std::string &out, size_t *stray
 }
 
 inline bool Stopped(pid_t pid) {
-  std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat = ProcFile(pid, "stat");
   size_t paren = stat.rfind(')');
   return paren != std::string::npos && stat.compare(paren, 3, ") T") == 0;
 }
 
+// Each client sends its Payload at full speed until the daemon has
+// printed `printed` bytes; then the daemon is frozen (SIGSTOP).  Once
+// loopback has settled, whatever is neither in a client's send queue nor
+// unread at the daemon's end has been read by the daemon: gives that
+// count for each client, or an empty vector after a failure.
+inline std::vector<size_t> StreamAndFreeze(Daemon &d, const Clients &clients, size_t printed) {
+  std::atomic<bool> halt{false};
+  std::vector<std::atomic<size_t>> sent(clients.size());
+  std::vector<std::thread> senders;
+  for (size_t i = 0; i < clients.size(); i++)
+    senders.emplace_back([&, i] {
+      const std::string data = Payload(i, 16u << 20);
+      int fd = clients[i]->fd();
+      for (auto end = Clock::now() + 30s; !halt && sent[i] < data.size() && Clock::now() < end;) {
+        ssize_t n = send(fd, data.data() + sent[i], std::min<size_t>(data.size() - sent[i], 1 << 16),
+                         MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+          sent[i] += n;
+        } else if (n < 0 && errno == EAGAIN) {
+          pollfd p{fd, POLLOUT, 0};
+          poll(&p, 1, 10);
+        } else {
+          break;
+        }
+      }
+    });
+  bool streaming = d.WaitFor([&](const std::string &t) { return t.size() >= printed; });
+  kill(d.pid(), SIGSTOP);
+  bool stopped = false;
+  for (auto end = Clock::now() + kPatience; !stopped && Clock::now() < end; std::this_thread::sleep_for(5ms))
+    stopped = Stopped(d.pid());
+  halt = true;
+  for (auto &t : senders) t.join();
+  EXPECT_TRUE(streaming) << "the daemon never printed " << printed << " bytes";
+  EXPECT_TRUE(stopped) << "the daemon did not stop";
+  std::vector<size_t> taken;
+  for (size_t i = 0; streaming && stopped && i < clients.size(); i++) {
+    long queued = -1, last = -2;
+    for (auto end = Clock::now() + kPatience; queued != last && Clock::now() < end;) {
+      last = queued;
+      std::this_thread::sleep_for(50ms);
+      int outq = 0;
+      ioctl(clients[i]->fd(), SIOCOUTQ, &outq);
+      queued = outq + UnreadByDaemon(clients[i]->port());
+    }
+    EXPECT_EQ(queued, last) << "connection " << i << " never settled";
+    taken.push_back(sent[i] - queued);
+  }
+  if (taken.size() != clients.size()) taken.clear();
+  return taken;
+}
+
+// Connects c and sends until the daemon's output pipe, left unread
+// (DaemonOptions::kHeld), is full: the daemon then blocks in its next write.
+inline bool StallOutput(Daemon &d, Client &c) {
+  if (!c.Connect()) return false;
+  fcntl(c.fd(), F_SETFL, O_NONBLOCK);
+  const std::string chunk = Payload(0, 1 << 16);
+  auto full = [&] {
+    int queued = 0;
+    ioctl(d.pipe(), FIONREAD, &queued);
+    return queued >= 60000;
+  };
+  for (auto end = Clock::now() + kPatience; !full() && Clock::now() < end;)
+    if (send(c.fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) std::this_thread::sleep_for(5ms);
+  return full();
+}
+
 class Vantrel : public ::testing::Test {
  protected:
-  // CTest keeps these tests apart within one run; this lock also keeps
-  // them apart from the same tests of another build's run at the same time.
+  // Without a network of the test's own, the tests share the host's port
+  // 8000: CTest keeps them apart within one run, and this lock keeps them
+  // apart from the same tests of another build's run at the same time.
+  // A program outside the tests that listens there would take the
+  // daemon's place, so the test stops at once.
   void SetUp() override {
+    if (OwnNetwork()) return;
     lock_ = open("/tmp/vantrel-test-port8000.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_GE(lock_, 0) << strerror(errno);
-    auto end = Clock::now() + 120s;
-    while (flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+    for (auto end = Clock::now() + 120s; flock(lock_, LOCK_EX | LOCK_NB) != 0; std::this_thread::sleep_for(20ms))
       ASSERT_LT(Clock::now(), end) << "port 8000 stayed in use by another test run";
-      std::this_thread::sleep_for(20ms);
-    }
-    // A server left running on the machine would answer in the daemon's
-    // place: wait a while for the port to be free.
-    for (auto free = Clock::now() + 30s; PortListening(); std::this_thread::sleep_for(100ms))
-      ASSERT_LT(Clock::now(), free) << "something outside the tests listens on port 8000";
+    // The daemon of the test before may take a moment to let go of it.
+    for (auto end = Clock::now() + 3s; PortInState(kListen); std::this_thread::sleep_for(50ms))
+      ASSERT_LT(Clock::now(), end) << "a program outside the tests listens on port 8000, and this system "
+                                      "allows the tests no network namespace of their own; stop that program";
   }
 
   void TearDown() override {
@@ -474,25 +647,23 @@ class Vantrel : public ::testing::Test {
     if (lock_ >= 0) close(lock_);
   }
 
-  // A daemon that finds the port held by something outside the tests (a
-  // server left running on the machine) is started again for a while,
-  // so that a port freed a moment later does not fail the test.
   void Start(const DaemonOptions &opt = DaemonOptions()) {
-    for (auto end = Clock::now() + 30s;;) {
-      daemon_ = std::make_unique<Daemon>(opt);
-      ASSERT_GT(daemon_->pid(), 0);
-      if (daemon_->WaitListening()) return;
-      int status;
-      bool bindFailed = daemon_->Exited(&status, 1s) && daemon_->Output() == "bind: Failed: -1\n";
-      ASSERT_TRUE(bindFailed && Clock::now() < end) << "daemon is not listening; it printed:\n" << daemon_->Output();
-      std::this_thread::sleep_for(200ms);
-    }
+    daemon_ = std::make_unique<Daemon>(opt);
+    ASSERT_GT(daemon_->pid(), 0);
+    ASSERT_TRUE(daemon_->WaitListening()) << "daemon is not listening; it printed:\n" << daemon_->Output();
   }
 
   // Connects and waits for the acceptance line.
   void Connect(Client &c) {
     ASSERT_TRUE(c.Connect()) << strerror(errno);
     ASSERT_TRUE(daemon_->WaitForText(Accepted(c.peer()))) << daemon_->Output();
+  }
+
+  void ConnectMany(Clients &clients, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+      clients.push_back(std::make_unique<Client>());
+      ASSERT_NO_FATAL_FAILURE(Connect(*clients.back())) << "client " << i;
+    }
   }
 
   void ExpectStopsOnSigterm() {
