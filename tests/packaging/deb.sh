@@ -14,8 +14,10 @@ need dpkg-architecture dpkg-dev
 # beside the copy.
 mkdir "$scratch/ndirtools"
 tar -C "$SOURCE_DIR" --exclude=./.git --exclude='./build*' --exclude='./obj-*' \
-    --exclude=./debian/.debhelper --exclude='./debian/ndirtools*' -cf - . |
-    tar -C "$scratch/ndirtools" -xf - || fail "cannot copy $SOURCE_DIR"
+    --exclude=./debian/.debhelper --exclude=./debian/tmp --exclude=./debian/files \
+    --exclude=./debian/ndirtools --exclude=./debian/ndirtools-dev \
+    --exclude='./debian/*.substvars' --exclude=./debian/debhelper-build-stamp \
+    -cf - . | tar -C "$scratch/ndirtools" -xf - || fail "cannot copy $SOURCE_DIR"
 if ! (cd "$scratch/ndirtools" &&
     DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
     dpkg-buildpackage -us -uc -b) >"$scratch/build.log" 2>&1; then
