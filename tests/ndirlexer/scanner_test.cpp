@@ -207,7 +207,7 @@ TEST(Scanner, LongLinesAndZeroBytesScanInLinearTime)
 		std::string tail, calls;
 	} cases[] = {
 		{"64 MB file line", V + F, 'X', 64 * MB, "\nB\n", VOL + "File XXXXXXXX;File B;"},
-		{"64 MB line outside a section", V, 'X', 64 * MB, "\nFS2\\V:\n", VOL + "Vol FS2|V|(null);"},
+		{"16 MB line outside a section", V, 'X', 16 * MB, "\nFS2\\V:\n", VOL + "Vol FS2|V|(null);"},
 		{"4 MB of zero bytes as a file line", V + F, '\0', 4 * MB, "\nB\n",
 		    VOL + "File " + std::string(8, '\x01') + ";File B;"},
 		{"4 MB of zero bytes before the first volume line", "", '\0', 4 * MB, "\n" + V, VOL},
