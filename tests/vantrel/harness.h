@@ -635,11 +635,11 @@ class Vantrel : public ::testing::Test {
     lock_ = open("/tmp/vantrel-test-port8000.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_GE(lock_, 0) << strerror(errno);
     for (auto end = Clock::now() + 120s; flock(lock_, LOCK_EX | LOCK_NB) != 0; std::this_thread::sleep_for(20ms))
-      ASSERT_LT(Clock::now(), end) << "port 8000 stayed in use by another test run";
-    // The daemon of the test before may take a moment to let go of it.
-    for (auto end = Clock::now() + 3s; PortInState(kListen); std::this_thread::sleep_for(50ms))
-      ASSERT_LT(Clock::now(), end) << "a program outside the tests listens on port 8000, and this system "
-                                      "allows the tests no network namespace of their own; stop that program";
+      if (Clock::now() > end) FAIL() << "port 8000 stayed in use by another test run";
+    for (auto end = Clock::now() + 1s; PortInState(kListen); std::this_thread::sleep_for(50ms))
+      if (Clock::now() > end)
+        FAIL() << "a program outside the tests listens on port 8000, and this system allows the tests "
+                  "no network namespace of their own: stop that program to run them";
   }
 
   void TearDown() override {
