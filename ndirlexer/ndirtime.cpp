@@ -79,9 +79,9 @@ midnightUtc(int year, int month, int day)
 	static const int before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 	long y = 1900L + year;
 	long leaps = leapYears(month < 2 ? y - 1 : y) - leapYears(1969);
-	long days = 365 * (y - 1970) + leaps + before[month] + day - 1;
+	long sinceEpoch = 365 * (y - 1970) + leaps + before[month] + day - 1;
 
-	return static_cast<time_t>(days) * 86400;
+	return static_cast<time_t>(sinceEpoch) * 86400;
 }
 
 /* The UTC offset in force at t, by localtime_r, or LONG_MIN. */
