@@ -41,11 +41,10 @@ NdirEndsWord(char c)
  */
 class NdirCursor {
 public:
-	explicit NdirCursor(const char *text)
-	    : p(text), eofbit(false), failbit(false) {}
+	explicit NdirCursor(const char *text) : p(text), state(0) {}
 
-	bool fail() const { return failbit; }
-	bool eof() const { return eofbit; }
+	bool fail() const { return (state & FAILED) != 0; }
+	bool eof() const { return (state & ENDED) != 0; }
 
 	/* istream::getline(s, n, delim) */
 	void getline(char *s, std::streamsize n, char delim)
@@ -61,18 +60,18 @@ public:
 			q += count;
 			s += count;
 			if (*q == '\0')
-				eofbit = true;
+				state |= ENDED;
 			else if (*q == delim) {
 				q++;
 				count++;
 			} else
-				failbit = true;
+				state |= FAILED;
 			p = q;
 		}
 		if (n > 0)
 			*s = '\0';
 		if (count == 0)
-			failbit = true;
+			state |= FAILED;
 	}
 
 	/* in >> std::setw(width) >> s */
@@ -89,11 +88,11 @@ public:
 			}
 			p = q + count;
 			if (count < limit && *p == '\0')
-				eofbit = true;
+				state |= ENDED;
 			s[count] = '\0';
 		}
 		if (count == 0)
-			failbit = true;
+			state |= FAILED;
 	}
 
 	/* in >> v, for int: read as long, then clamp to int's range */
@@ -105,10 +104,10 @@ public:
 			return;
 		digits(l);
 		if (l < INT_MIN) {
-			failbit = true;
+			state |= FAILED;
 			v = INT_MIN;
 		} else if (l > INT_MAX) {
-			failbit = true;
+			state |= FAILED;
 			v = INT_MAX;
 		} else
 			v = static_cast<int>(l);
@@ -128,7 +127,7 @@ public:
 			return;
 		p = skipSpace(p);
 		if (*p == '\0')
-			eofbit = true;
+			state |= ENDED;
 	}
 
 	/* istream::ignore(n) */
@@ -142,7 +141,7 @@ public:
 			left++;
 		p = q + left;
 		if (left < n)
-			eofbit = true;
+			state |= ENDED;
 	}
 
 	/* istream::ignore(n, delim) */
@@ -158,7 +157,7 @@ public:
 		q += count;
 		if (count < n) {
 			if (*q == '\0')
-				eofbit = true;
+				state |= ENDED;
 			else
 				q++;
 		}
@@ -174,7 +173,7 @@ public:
 		memcpy(s, p, have);
 		p += have;
 		if (static_cast<std::streamsize>(have) != n)
-			eofbit = failbit = true;
+			state = ENDED | FAILED;
 	}
 
 	/* istream::peek() */
@@ -183,7 +182,7 @@ public:
 		if (!unformatted())
 			return EOF;
 		if (*p == '\0') {
-			eofbit = true;
+			state |= ENDED;
 			return EOF;
 		}
 		return static_cast<unsigned char>(*p);
@@ -195,7 +194,7 @@ public:
 		if (!unformatted())
 			return EOF;
 		if (*p == '\0') {
-			eofbit = failbit = true;
+			state = ENDED | FAILED;
 			return EOF;
 		}
 		return static_cast<unsigned char>(*p++);
@@ -208,7 +207,10 @@ private:
 	 */
 	static const long SAFE_DIGITS = 18;
 
-	bool good() const { return !eofbit && !failbit; }
+	/* std::istream's eofbit and failbit, in one byte: good is none. */
+	enum { ENDED = 1, FAILED = 2 };
+
+	bool good() const { return state == 0; }
 
 	/* Blanks first: the runs between a listing's columns. */
 	static const char *skipSpace(const char *q)
@@ -227,7 +229,7 @@ private:
 	{
 		if (good())
 			return true;
-		failbit = true;
+		state |= FAILED;
 		return false;
 	}
 
@@ -238,7 +240,7 @@ private:
 			return false;
 		p = skipSpace(p);
 		if (*p == '\0') {
-			eofbit = failbit = true;
+			state = ENDED | FAILED;
 			return false;
 		}
 		return true;
@@ -263,10 +265,10 @@ private:
 			r = r * 10 + static_cast<unsigned long>(*q++ - '0');
 		p = q;
 		if (*q == '\0')
-			eofbit = true;
+			state |= ENDED;
 		if (q == first) {
 			v = 0;
-			failbit = true;
+			state |= FAILED;
 		} else if (q - first > SAFE_DIGITS)
 			bounded(first, q, negative, v);
 		else
@@ -284,7 +286,7 @@ private:
 			unsigned long d = static_cast<unsigned long>(*first - '0');
 			if (r > most || (r == most && d > last)) {
 				v = negative ? LONG_MIN : LONG_MAX;
-				failbit = true;
+				state |= FAILED;
 				return;
 			}
 			r = r * 10 + d;
@@ -296,8 +298,7 @@ private:
 	}
 
 	const char *p;
-	bool eofbit;
-	bool failbit;
+	unsigned char state;
 };
 
 #endif /* NDIRREAD_H */
