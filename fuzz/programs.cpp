@@ -1,32 +1,44 @@
 /*
- * A whole listing through the scanner classes of the two programs, with
- * their hooks writing as they do in the programs: torbek00 to the
- * scanner's output stream, dresk to standard output.  Both go to streams
+ * A whole listing through the scanner classes of the two programs, read
+ * the way the programs read it (DOS line ends too), with their hooks
+ * writing as they do in the programs: torbek00 to the scanner's output
+ * stream, dresk to standard output.  Output and warnings go to streams
  * that discard what they are given.
  */
 #include <iostream>
 #include <sstream>
 #include <string>
 
+#include "dresk.h"
 #include "fuzz.h"
-
-void NdirFuzzTorbek00(std::istream *in, std::ostream *out);
-void NdirFuzzDresk(std::istream *in);
+#include "ndirprogram.h"
+#include "torbek00.h"
 
 namespace {
 
-/* Points std::cout at a discarding buffer for as long as it lives. */
-class QuietCout {
+/* Points a stream at a discarding buffer for as long as it lives. */
+class Quiet {
 public:
-	QuietCout() : saved(std::cout.rdbuf(&null)) {}
-	~QuietCout() { std::cout.rdbuf(saved); }
-	QuietCout(const QuietCout &) = delete;
-	QuietCout &operator=(const QuietCout &) = delete;
+	explicit Quiet(std::ostream &os) : os(os), saved(os.rdbuf(&null)) {}
+	~Quiet() { os.rdbuf(saved); }
+	Quiet(const Quiet &) = delete;
+	Quiet &operator=(const Quiet &) = delete;
 
 private:
 	NdirNullBuf null;
+	std::ostream &os;
 	std::streambuf *saved;
 };
+
+NdirLexer *
+makeTorbek00(std::istream *in)
+{
+	static NdirNullBuf null;
+	static std::ostream script(&null);
+	return new torbek00(in, &script);
+}
+
+NdirLexer *makeDresk(std::istream *in) { return new NdirLexerList(in, nullptr); }
 
 } // namespace
 
@@ -34,13 +46,13 @@ int
 NdirFuzzPrograms(const uint8_t *data, size_t size)
 {
 	std::string listing(reinterpret_cast<const char *>(data), size);
-	NdirNullBuf null;
-	std::ostream out(&null);
-	QuietCout quiet;
+	Quiet out(std::cout), err(std::cerr);
 
-	std::istringstream forTorbek00(listing);
-	NdirFuzzTorbek00(&forTorbek00, &out);
-	std::istringstream forDresk(listing);
-	NdirFuzzDresk(&forDresk);
+	std::stringbuf forTorbek00(listing);
+	NdirProgramScan(makeTorbek00, &forTorbek00, "fuzz");
+	/* The targets of one input are all a run needs to remember. */
+	torbek00::ForgetTargets();
+	std::stringbuf forDresk(listing);
+	NdirProgramScan(makeDresk, &forDresk, "fuzz");
 	return 0;
 }

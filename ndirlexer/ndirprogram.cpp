@@ -91,8 +91,7 @@ NdirProgramScan(NdirMakeLexer make, std::streambuf *source, const char *listing)
 
 	/* Only a listing read to its end is known to end inside a line. */
 	if (!stopped && text.EndsInsideLine())
-		NdirProgramWarn() << listing <<
-		    ": no line feed after the last line: the listing may be cut short\n";
+		NdirProgramWarn("no line feed after the last line: the listing may be cut short");
 	return stopped;
 }
 
@@ -143,28 +142,26 @@ NdirProgramWrite(std::ostream &os, const char *text, size_t n)
 		writeFailed = true;
 }
 
-std::ostream &
-NdirProgramWarn()
+void
+NdirProgramWarn(const std::string &text)
 {
-	return std::cerr << programName << ": ";
-}
+	std::string line = programName;
 
-const char *
-NdirProgramListing()
-{
-	return listingName;
+	line.append(": ").append(listingName).append(": ").append(text).append("\n");
+	/* One write: standard error is unbuffered. */
+	std::cerr << line;
 }
 
 void
-NdirProgramShow(std::ostream &os, const char *text)
+NdirProgramShow(std::string &message, const char *text)
 {
 	static const char HEX[] = "0123456789abcdef";
 
 	for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
 		if (*p >= 0x20 && *p < 0x7f)
-			os << *p;
+			message += static_cast<char>(*p);
 		else
-			os << "\\x" << HEX[*p >> 4] << HEX[*p & 0xf];
+			message.append("\\x").append(1, HEX[*p >> 4]).append(1, HEX[*p & 0xf]);
 	}
 }
 

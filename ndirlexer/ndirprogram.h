@@ -12,6 +12,7 @@
 #include <istream>
 #include <ostream>
 #include <streambuf>
+#include <string>
 
 #include "ndirlexer.h"
 
@@ -65,14 +66,14 @@ int NdirProgramMain(const char *name, NdirMakeLexer make, bool readsInput,
 /* Writes program output; a failure is reported at the end, status 1. */
 void NdirProgramWrite(std::ostream &os, const char *text, size_t n);
 
-/* Starts a warning line on standard error: the program's name, a colon. */
-std::ostream &NdirProgramWarn();
+/*
+ * Writes a warning about the listing being scanned on standard error, in
+ * one line: the program's name, the listing's name and the text.
+ */
+void NdirProgramWarn(const std::string &text);
 
-/* The name of the listing being scanned, for warnings. */
-const char *NdirProgramListing();
-
-/* Writes text for a message with control and non-ASCII bytes as \xNN. */
-void NdirProgramShow(std::ostream &os, const char *text);
+/* Appends text for a message, control and non-ASCII bytes as \xNN. */
+void NdirProgramShow(std::string &message, const char *text);
 
 /* Makes the program end with status 1 once every listing is read. */
 void NdirProgramFail();

@@ -1,30 +1,24 @@
 /*
- * torbek00: write a DOS batch script that copies the files of saved NDIR
- * listings to new places chosen by each file's owner.
+ * The script lines of torbek00.  For every file line: an ECHO line with
+ * the file's old name, a MYMKDIR -p line for the target directory and an
+ * NCOPY /V line, both logging to TORBEK00.LOG; program files (.EXE, .DLL)
+ * get the ECHO line only.
  *
- * For every file line the script echoes the file's old name, creates the
- * target directory with MYMKDIR -p and copies the file with NCOPY /V, both
- * logging to TORBEK00.LOG.  Program files (.EXE, .DLL) are echoed only.
+ * Every % that comes from the listing is written as %%, which every DOS
+ * and Windows command interpreter reads as one %.  A file whose names the
+ * script cannot carry safely is left out with a warning.
  */
-#include <sys/stat.h>
-
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
+#include <string>
+#include <vector>
 
-#include "ndirlexer.h"
+#include "ndirprogram.h"
+#include "torbek00.h"
 
-class torbek00 : public NdirLexer {
-public:
-	torbek00(std::istream *in, std::ostream *out) : NdirLexer(in, out) {}
-
-	int FileUpdate() override;
-};
-
+static const char HEADER[] = "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
 static const char LOG[] = " >> TORBEK00.LOG";
-
-/* Set when a line of the script could not be written. */
-static bool writeFailed;
 
 /* Owners whose files go to a personal directory of another name. */
 static const struct {
@@ -44,33 +38,123 @@ static const char *const SHARED_OWNERS[] = {
 };
 
 /*
- * A line of output under construction, in a fixed buffer.  Text that
- * would not fit is cut, never written past the end; with the record
- * fields' sizes nothing written here comes near the limit.
+ * The longest texts one record gives, each field at its longest and made
+ * of nothing but %, which is written twice: the source name
+ * SERVER/VOLUME:PATH\NAME, the target O:\OWNER\OLDSERV\PATH\NAME, and all
+ * lines of the record with the header, whose fixed texts take less than
+ * 128 characters.
+ */
+static const size_t SERVER_MAX = sizeof NdirVol::server - 1;
+static const size_t VOLUME_MAX = sizeof NdirVol::volume - 1;
+static const size_t PATH_TEXT_MAX = sizeof NdirVol::path - 1;
+static const size_t OWNER_MAX = sizeof NdirFile::owner - 1;
+static const size_t SOURCE_MAX = 2 * (SERVER_MAX + VOLUME_MAX + PATH_TEXT_MAX + NDIR_NAME_MAX) + 3;
+static const size_t TARGET_MAX = 3 + 2 * OWNER_MAX + 9 + 2 * PATH_TEXT_MAX + 1 + 2 * NDIR_NAME_MAX;
+static const size_t LINES_MAX = 128 + 2 * SOURCE_MAX + 2 * TARGET_MAX;
+
+/*
+ * A text under construction in a fixed buffer.  Text that would not fit
+ * is cut, never written past the end; the sizes above leave room for the
+ * longest record.
  */
 template <size_t N> struct Text {
-	char buf[N];
+	char buf[N + 1];
 	size_t n = 0;
 
 	Text() { buf[0] = '\0'; }
 
 	Text &operator<<(const char *s)
 	{
-		while (*s != '\0' && n < N - 1)
+		while (*s != '\0' && n < N)
 			buf[n++] = *s++;
 		buf[n] = '\0';
 		return *this;
 	}
 
-	/* Appends s with every backslash turned into a slash. */
-	Text &slashed(const char *s)
+	/* Appends a field of the listing, % doubled, or the placeholder. */
+	Text &field(const char *s, const char *placeholder = "")
 	{
-		for (; *s != '\0' && n < N - 1; s++)
+		if (s == nullptr)
+			return *this << placeholder;
+		for (; *s != '\0' && n < N; s++) {
+			if (*s == '%' && n < N - 1)
+				buf[n++] = '%';
+			buf[n++] = *s;
+		}
+		buf[n] = '\0';
+		return *this;
+	}
+
+	/* Appends the first `len' bytes of s, each backslash as a slash. */
+	Text &slashed(const char *s, size_t len)
+	{
+		for (const char *end = s + len; s < end && n < N; s++)
 			buf[n++] = *s == '\\' ? '/' : *s;
 		buf[n] = '\0';
 		return *this;
 	}
 };
+
+/* The fields of the file record that the script is made of. */
+struct Record {
+	const char *server, *volume, *path, *name, *owner;
+};
+
+/*
+ * The copy targets of the run, as 64-bit hashes: two different targets
+ * are taken for one with odds of about n * n / 2^65 for n targets.  They
+ * lie in an open-addressed table kept from 3/8 to 3/4 full: 11 to 22 bytes
+ * a target, 33 while it grows, where a node-based set takes 40 and a
+ * pointer to follow on every look-up.
+ */
+class TargetSet {
+public:
+	/* Adds a hash; false when it was there already. */
+	bool insert(uint64_t hash);
+	void clear() { std::vector<uint64_t>().swap(slots), used = 0; }
+
+private:
+	void grow();
+
+	/* A power of two of slots; 0 marks a free one. */
+	std::vector<uint64_t> slots;
+	size_t used = 0;
+};
+
+bool
+TargetSet::insert(uint64_t hash)
+{
+	/* 0 marks a free slot: the one hash in 2^64 that is 0 counts as 1. */
+	if (hash == 0)
+		hash = 1;
+	if (4 * (used + 1) > 3 * slots.size())
+		grow();
+	size_t mask = slots.size() - 1;
+	for (size_t i = hash & mask;; i = (i + 1) & mask) {
+		if (slots[i] == hash)
+			return false;
+		if (slots[i] == 0) {
+			slots[i] = hash;
+			used++;
+			return true;
+		}
+	}
+}
+
+void
+TargetSet::grow()
+{
+	/* The targets of a small listing fit the first table. */
+	std::vector<uint64_t> old(slots.empty() ? 1024 : 2 * slots.size());
+
+	old.swap(slots);
+	used = 0;
+	for (uint64_t hash : old)
+		if (hash != 0)
+			insert(hash);
+}
+
+static TargetSet targets;
 
 static const char *
 mapOwner(const char *owner)
@@ -96,99 +180,192 @@ isProgramFile(const char *name)
 	return strstr(name, ".EXE") != nullptr || strstr(name, ".DLL") != nullptr;
 }
 
-/* Writes what a record gives and passes the hook's result on. */
-static int
-emit(std::ostream &os, const char *text, size_t n, int result)
+/*
+ * Whether a field holds what no DOS name can hold and the script must not
+ * carry: a control byte (0x1A ends a batch file), the interpreter's
+ * redirections and quote, or "." or ".." as a part between backslashes,
+ * or slashes too when `slash' is set.  Bytes above 127 are the code
+ * page's letters.
+ */
+static bool
+isUnsafe(const char *field, bool slash)
 {
-	std::streamsize size = static_cast<std::streamsize>(n);
-	if (os.rdbuf()->sputn(text, size) != size)
-		writeFailed = true;
+	const char *part = field;
+
+	if (field == nullptr)
+		return false;
+	for (const char *p = field;; p++) {
+		unsigned char c = *p;
+		if (c == '\0' || c == '\\' || (slash && c == '/')) {
+			if (*part == '.' && (p - part == 1 || (p - part == 2 && part[1] == '.')))
+				return true;
+			if (c == '\0')
+				return false;
+			part = p + 1;
+		} else if (c < 0x20 || c == 0x7f || c == '<' || c == '>' || c == '|' || c == '"')
+			return true;
+	}
+}
+
+/*
+ * The volume fields last found safe.  The files of a block share them, so
+ * a comparison (a fast library call) stands in for a check byte by byte.
+ */
+static struct {
+	char server[NDIR_SERVER_LEN], volume[NDIR_VOLUME_LEN], path[NDIR_PATH_LEN];
+} safeVolume;
+
+static bool
+isSafeVolume(const char *server, const char *volume, const char *path)
+{
+	if (strcmp(server, safeVolume.server) == 0 && strcmp(volume, safeVolume.volume) == 0 &&
+	    strcmp(path, safeVolume.path) == 0)
+		return true;
+	if (isUnsafe(server, false) || isUnsafe(volume, false) || isUnsafe(path, true))
+		return false;
+	(void)snprintf(safeVolume.server, sizeof safeVolume.server, "%s", server);
+	(void)snprintf(safeVolume.volume, sizeof safeVolume.volume, "%s", volume);
+	(void)snprintf(safeVolume.path, sizeof safeVolume.path, "%s", path);
+	return true;
+}
+
+/*
+ * The slash form of the script and Windows take "/" as a separator too:
+ * it divides the path, the owner (a directory of the target) and the name
+ * into parts as well; "/" in an owner such as N/A is harmless.
+ */
+static bool
+isUnsafe(const Record &r)
+{
+	return !isSafeVolume(r.server ? r.server : "", r.volume ? r.volume : "",
+	    r.path ? r.path : "") || isUnsafe(r.name, true) || isUnsafe(r.owner, true);
+}
+
+/*
+ * A 64-bit hash of a target of n bytes, with ASCII letters taken in upper
+ * case, as DOS compares names.  It takes eight bytes at a time: their
+ * lower-case letters found and cleared of 0x20 all at once, then mixed in
+ * by a multiplication and a shift, each one-to-one, so that targets of the
+ * same length that differ in one word never share a hash.
+ */
+static uint64_t
+dosNameHash(const char *s, size_t n)
+{
+	const uint64_t ONES = 0x0101010101010101ULL, HIGH = 0x8080808080808080ULL;
+	/* Odd, with its bits well spread: 2^64 divided by the golden ratio. */
+	const uint64_t K = 0x9e3779b97f4a7c15ULL;
+	uint64_t h = n * K;
+
+	for (size_t i = 0; i < n; i += 8) {
+		uint64_t w = 0;
+		memcpy(&w, s + i, n - i < 8 ? n - i : 8);
+		/* Bytes from 'a' and not beyond 'z', without their high bit set. */
+		uint64_t low = w & ~HIGH;
+		uint64_t lower = (low + (0x80 - 'a') * ONES) & ~(low + (0x7f - 'z') * ONES) & ~w & HIGH;
+		h = (h ^ (w ^ lower >> 2)) * K;
+		h ^= h >> 32;
+	}
+	return h;
+}
+
+void
+torbek00::ForgetTargets()
+{
+	targets.clear();
+}
+
+/* Warns about a record: its source name, its owner and the text. */
+static void
+warn(const Record &r, const std::string &text)
+{
+	std::string m;
+
+	NdirProgramShow(m, r.server ? r.server : "<VolServer>");
+	m += "/";
+	NdirProgramShow(m, r.volume ? r.volume : "<VolVolume>");
+	m += ":";
+	if (r.path) {
+		NdirProgramShow(m, r.path);
+		m += "\\";
+	}
+	NdirProgramShow(m, r.name ? r.name : "<FileName>");
+	m += " (";
+	NdirProgramShow(m, r.owner ? r.owner : "<FileOwner>");
+	m += "): ";
+	NdirProgramWarn(m + text);
+}
+
+/* Writes the lines of a record and passes the hook's result on. */
+template <size_t N>
+static int
+emit(std::ostream &os, const Text<N> &text, int result)
+{
+	NdirProgramWrite(os, text.buf, text.n);
 	return result;
+}
+
+/* The file's old place: SERVER/VOLUME:PATH\NAME, or placeholders. */
+static void
+sourceName(Text<SOURCE_MAX> &source, const Record &r)
+{
+	source.field(r.server, "<VolServer>") << "/";
+	source.field(r.volume, "<VolVolume>") << ":";
+	if (r.path)
+		source.field(r.path) << "\\";
+	source.field(r.name, "<FileName>");
 }
 
 int
 torbek00::FileUpdate()
 {
 	static int firstcall = 1;
-	Text<2048> out;
+	Text<LINES_MAX> out;
+	Text<SOURCE_MAX> source;
+	Record r = {VolServer(), VolVolume(), VolPath(), FileName(), FileOwner()};
+
+	if (isUnsafe(r)) {
+		warn(r, "left out: a name holds a control character, < > | \" or a . or .. part");
+		NdirProgramFail();
+		return 1;
+	}
 
 	if (firstcall) {
-		out << "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
+		out << HEADER;
 		firstcall = 0;
 	}
 
-	const char *server = VolServer(), *volume = VolVolume(), *path = VolPath();
-	const char *name = FileName(), *owner = FileOwner();
-
-	/* The file's old place: SERVER/VOLUME:PATH\NAME. */
-	Text<512> source;
-	source << (server ? server : "<VolServer>") << "/" <<
-	    (volume ? volume : "<VolVolume>") << ":";
-	if (path)
-		source << path << "\\";
-	source << (name ? name : "<FileName>");
-
 	/* An incomplete record ends the work on this listing. */
-	if (!owner || !server || !volume || !name) {
-		out << "ECHO Error: " << source.buf << "    (" <<
-		    (owner ? owner : "<FileOwner>") << ")" << LOG << "\n";
-		return emit(yyout, out.buf, out.n, 0);
+	sourceName(source, r);
+	if (!r.owner || !r.server || !r.volume || !r.name) {
+		out << "ECHO Error: " << source.buf << "    (";
+		out.field(r.owner, "<FileOwner>") << ")" << LOG << "\n";
+		warn(r, "incomplete record: the rest of the listing is skipped");
+		return emit(yyout, out, 0);
 	}
 
 	out << "ECHO " << source.buf << "\n";
-	if (isProgramFile(name))
-		return emit(yyout, out.buf, out.n, 1);
+	if (isProgramFile(r.name))
+		return emit(yyout, out, 1);
 
-	Text<512> target;
-	if (isSharedOwner(owner))
+	Text<TARGET_MAX> target;
+	if (isSharedOwner(r.owner))
 		target << "N:\\";
 	else
-		target << "O:\\" << mapOwner(owner) << "\\OLDSERV\\";
-	if (path)
-		target << path;
-
-	out << "MYMKDIR -p ";
-	out.slashed(target.buf) << LOG << "\n";
+		(target << "O:\\").field(mapOwner(r.owner)) << "\\OLDSERV\\";
+	target.field(r.path);
+	size_t directory = target.n;
 
 	/* Also at the volume root, where the directory already ends in "\". */
-	target << "\\" << name;
+	target << "\\";
+	target.field(r.name);
 
+	out << "MYMKDIR -p ";
+	out.slashed(target.buf, directory) << LOG << "\n";
 	out << "NCOPY /V " << source.buf << " " << target.buf << LOG << "\n\n";
-	return emit(yyout, out.buf, out.n, 1);
-}
-
-/*
- * Scans one listing.  A directory opens but cannot be read as a listing,
- * so it is reported like a file that cannot be opened.
- */
-static void
-convert(const char *name)
-{
-	struct stat st;
-	std::ifstream in(name);
-
-	if (!in.is_open() || (stat(name, &st) == 0 && S_ISDIR(st.st_mode))) {
-		std::cerr << "Unable to open " << name << "\n";
-		return;
+	if (!targets.insert(dosNameHash(target.buf, target.n))) {
+		std::string again = "copied to ";
+		NdirProgramShow(again, target.buf);
+		warn(r, again + " again: the earlier copy is overwritten");
 	}
-	torbek00 *lexer = new torbek00(&in, nullptr);
-	lexer->yylex();
-	delete lexer;
-	in.close();
-}
-
-int
-main(int argc, char *argv[])
-{
-	std::ios::sync_with_stdio(false);
-
-	for (int i = 1; i < argc; i++)
-		convert(argv[i]);
-
-	/* A script that could not be written in full is no success. */
-	if (!std::cout.flush() || writeFailed) {
-		std::cerr << "torbek00: error writing standard output\n";
-		return 1;
-	}
-	return 0;
+	return emit(yyout, out, 1);
 }

@@ -20,11 +20,41 @@ listing(const std::string &volume, const std::string &dir, const std::string &fi
 
 TEST(Dresk, PrintsThePathsOfTheExampleListings)
 {
-	Outcome r = run({DRESK, EXAMPLES "/oldserv-sys.lst", EXAMPLES "/oldserv-users.lst",
-	    EXAMPLES "/acctsrv-data.lst"});
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "");
-	EXPECT_EQ(r.out, slurp(GOLDEN));
+	std::string users = run({DRESK, EXAMPLES "/oldserv-users.lst"}).out;
+	struct {
+		const char *name, *command;
+		std::string out;
+	} cases[] = {
+		{"three listings", DRESK " " EXAMPLES "/oldserv-sys.lst " EXAMPLES "/oldserv-users.lst "
+		    EXAMPLES "/acctsrv-data.lst", slurp(GOLDEN)},
+		{"saved on DOS", DRESK " " EXAMPLES "/dos/oldserv-users.lst", users},
+		{"saved on DOS, standard input", DRESK " < " EXAMPLES "/dos/oldserv-users.lst", users},
+	};
+	for (const auto &c : cases) {
+		Outcome r = run({"/bin/sh", "-c", c.command});
+		EXPECT_EQ(r.status, 0) << c.name;
+		EXPECT_EQ(r.err, "") << c.name;
+		EXPECT_EQ(r.out, c.out) << c.name;
+	}
+	EXPECT_NE(users.find("DRAFTS"), std::string::npos);
+}
+
+/*
+ * The scanner reads its input in blocks of 8 KiB into a buffer of 16 KiB:
+ * a CR LF split across either boundary is still one line end.
+ */
+TEST(Dresk, TakesCarriageReturnLineFeedAcrossReadBlocksForALineEnd)
+{
+	std::string dos = "S\\V:P\r\n\r\nFiles:\r\n" + fileLine("A", "", "X") + "\r\n\r\n";
+	for (size_t block : {8192, 16384})
+		for (size_t cr = block - 3; cr <= block + 1; cr++) {
+			/* Text before the first volume line is passed over. */
+			std::string text = std::string(cr - 6, ' ') + "\n" + dos;
+			TempListing l(text);
+			Outcome file = run({DRESK, l.path}), input = run({DRESK}, &text);
+			EXPECT_EQ(file.out, "S\\V:P\\A\n") << "CR at " << cr;
+			EXPECT_EQ(input.out, file.out) << "CR at " << cr;
+		}
 }
 
 TEST(Dresk, PrintsOnePathPerDirectoryAndFile)
@@ -44,6 +74,8 @@ TEST(Dresk, PrintsOnePathPerDirectoryAndFile)
 		{"absent volume", listing("SRV1/VOL1:PROJ", DOCS, fileLine("A", "", "X")),
 		    "SRV1/VOL1:PROJ\\:DOCS\nSRV1/VOL1:PROJ\\:A\n"},
 		{"absent server and name", listing("\\VOL1:P", "   ", "   "), "\\VOL1:P\\\n\\VOL1:P\\\n"},
+		{"lone carriage return kept", listing("S\\V:P\rQ", DOCS, fileLine("A", "", "X\r")),
+		    "S\\V:P\rQ\\DOCS\nS\\V:P\rQ\\A\n"},
 	};
 	for (const auto &c : cases) {
 		TempListing l(c.text);
@@ -57,7 +89,7 @@ TEST(Dresk, ReadsStandardInputOnlyWithoutArguments)
 {
 	std::string text = listing("S\\V:", DOCS, fileLine("A", "", "X"));
 	TempListing good(text);
-	std::string empty;
+	std::string empty, cut = text.substr(0, text.size() - 1);
 	struct {
 		const char *name;
 		std::vector<std::string> args;
@@ -70,6 +102,8 @@ TEST(Dresk, ReadsStandardInputOnlyWithoutArguments)
 		{"missing file between good ones", {good.path, "/nonexistent/x", good.path}, &text,
 		    "S\\V:DOCS\nS\\V:A\nS\\V:DOCS\nS\\V:A\n", "Unable to open /nonexistent/x\n"},
 		{"directory", {"/tmp"}, &text, "", "Unable to open /tmp\n"},
+		{"no line feed at the end", {}, &cut, "S\\V:DOCS\nS\\V:A\n",
+		    "dresk: standard input: no line feed after the last line: the listing may be cut short\n"},
 	};
 	for (const auto &c : cases) {
 		std::vector<std::string> argv = {DRESK};
@@ -77,6 +111,27 @@ TEST(Dresk, ReadsStandardInputOnlyWithoutArguments)
 		Outcome r = run(argv, c.input);
 		EXPECT_EQ(r.status, 0) << c.name;
 		EXPECT_EQ(r.out, c.out) << c.name;
+		EXPECT_EQ(r.err, c.err) << c.name;
+	}
+}
+
+TEST(Dresk, FailsWhenItCannotWriteOrRead)
+{
+	struct {
+		const char *name, *command;
+		int status;
+		const char *err;
+	} cases[] = {
+		{"full disk", DRESK " " EXAMPLES "/oldserv-users.lst > /dev/full", 1,
+		    "dresk: error writing standard output\n"},
+		{"directory on standard input", DRESK " < /", 2, "input in flex scanner failed\n"},
+		{"read error", DRESK " /proc/self/mem " EXAMPLES "/oldserv-users.lst", 2,
+		    "input in flex scanner failed\n"},
+	};
+	for (const auto &c : cases) {
+		Outcome r = run({"/bin/sh", "-c", c.command});
+		EXPECT_EQ(r.status, c.status) << c.name;
+		EXPECT_EQ(r.out, "") << c.name;
 		EXPECT_EQ(r.err, c.err) << c.name;
 	}
 }

@@ -9,6 +9,7 @@
 namespace {
 
 const std::string HEADER = "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
+#define INCOMPLETE ": incomplete record: the rest of the listing is skipped\n"
 
 std::string
 listing(const std::string &volume, const std::vector<std::string> &files)
@@ -20,7 +21,10 @@ listing(const std::string &volume, const std::vector<std::string> &files)
 	return s + "\n       12,345 bytes in      1 files\n";
 }
 
-/* Runs torbek00 on the given listings, each written to a file of its own. */
+/*
+ * Runs torbek00 on the given listings, each written to a file of its own;
+ * in its standard error the files are named L1, L2, ...
+ */
 Outcome
 torbek(const std::vector<std::string> &listings)
 {
@@ -30,16 +34,44 @@ torbek(const std::vector<std::string> &listings)
 		files.push_back(std::make_unique<TempListing>(l));
 		argv.push_back(files.back()->path);
 	}
-	return run(argv);
+	Outcome r = run(argv);
+	for (size_t i = 0; i < files.size(); i++)
+		for (size_t at; (at = r.err.find(files[i]->path)) != std::string::npos;)
+			r.err.replace(at, files[i]->path.size(), "L" + std::to_string(i + 1));
+	return r;
+}
+
+/* The lines of a copied file, as the script gives them. */
+std::string
+copied(const std::string &source, const std::string &dir, const std::string &target)
+{
+	return "ECHO " + source + "\nMYMKDIR -p " + dir + " >> TORBEK00.LOG\nNCOPY /V " + source +
+	    " " + target + " >> TORBEK00.LOG\n\n";
 }
 
 TEST(Torbek00, WritesTheScriptForTheExampleListings)
 {
-	Outcome r = run({TORBEK00, EXAMPLES "/oldserv-sys.lst", EXAMPLES "/oldserv-users.lst",
-	    EXAMPLES "/acctsrv-data.lst"});
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "");
-	EXPECT_EQ(r.out, slurp(GOLDEN));
+	const std::string examples = EXAMPLES "/oldserv-sys.lst " EXAMPLES "/oldserv-users.lst "
+	    EXAMPLES "/acctsrv-data.lst";
+	std::string users = run({TORBEK00, EXAMPLES "/oldserv-users.lst"}).out;
+	struct {
+		const char *name;
+		std::string command, script;
+	} cases[] = {
+		{"to a pipe", TORBEK00 " " + examples, slurp(GOLDEN)},
+		{"to a file", TORBEK00 " " + examples + " > \"$0\" && cat \"$0\"", slurp(GOLDEN)},
+		{"saved on DOS", TORBEK00 " " EXAMPLES "/dos/oldserv-users.lst", users},
+	};
+	for (const auto &c : cases) {
+		char tmp[] = "/tmp/scriptXXXXXX";
+		close(mkstemp(tmp));
+		Outcome r = run({"/bin/sh", "-c", c.command, tmp});
+		unlink(tmp);
+		EXPECT_EQ(r.status, 0) << c.name;
+		EXPECT_EQ(r.err, "") << c.name;
+		EXPECT_EQ(r.out, c.script) << c.name;
+	}
+	EXPECT_NE(users.find("NCOPY"), std::string::npos);
 }
 
 TEST(Torbek00, WritesTheLinesOfEachFileRecord)
@@ -47,7 +79,8 @@ TEST(Torbek00, WritesTheLinesOfEachFileRecord)
 	struct {
 		const char *name;
 		std::vector<std::string> listings;
-		std::string script;
+		std::string script, err = "";
+		int status = 0;
 	} cases[] = {
 		{"owner with a personal directory",
 		    {listing("SRV1\\VOL1:PROJ\\DOCS", {fileLine("PLAN", "TXT", "QXV0")})},
@@ -76,18 +109,22 @@ TEST(Torbek00, WritesTheLinesOfEachFileRecord)
 		    "NCOPY /V SRV1/VOL1:COURSE\\WEEK1\\NOTES O:\\KELVOMAR\\OLDSERV\\COURSE\\WEEK1\\NOTES >> TORBEK00.LOG\n\n"},
 		{"missing owner ends the listing",
 		    {listing("SRV1\\VOL1:PROJ", {fileLine("DATA", "DBF", ""), fileLine("MORE", "TXT", "QXV0")})},
-		    HEADER + "ECHO Error: SRV1/VOL1:PROJ\\DATA.DBF    (<FileOwner>) >> TORBEK00.LOG\n"},
+		    HEADER + "ECHO Error: SRV1/VOL1:PROJ\\DATA.DBF    (<FileOwner>) >> TORBEK00.LOG\n",
+		    "torbek00: L1: SRV1/VOL1:PROJ\\DATA.DBF (<FileOwner>)" INCOMPLETE},
 		{"slash instead of backslash leaves the volume absent",
 		    {listing("SRV1/VOL1:PROJ", {fileLine("README", "TXT", "GUEST")})},
-		    HEADER + "ECHO Error: SRV1/VOL1:PROJ/<VolVolume>:README.TXT    (GUEST) >> TORBEK00.LOG\n"},
+		    HEADER + "ECHO Error: SRV1/VOL1:PROJ/<VolVolume>:README.TXT    (GUEST) >> TORBEK00.LOG\n",
+		    "torbek00: L1: SRV1/VOL1:PROJ/<VolVolume>:README.TXT (GUEST)" INCOMPLETE},
 		{"missing server and name",
 		    {listing("\\VOL1:", {"   "})},
-		    HEADER + "ECHO Error: <VolServer>/VOL1:<FileName>    (<FileOwner>) >> TORBEK00.LOG\n"},
+		    HEADER + "ECHO Error: <VolServer>/VOL1:<FileName>    (<FileOwner>) >> TORBEK00.LOG\n",
+		    "torbek00: L1: <VolServer>/VOL1:<FileName> (<FileOwner>)" INCOMPLETE},
 		{"error listing then a good one: no second header",
 		    {listing("SRV1\\VOL1:A", {fileLine("X", "", "")}), listing("SRV2\\VOL2:", {fileLine("Y", "", "QXV0")})},
 		    HEADER + "ECHO Error: SRV1/VOL1:A\\X    (<FileOwner>) >> TORBEK00.LOG\n"
 		    "ECHO SRV2/VOL2:Y\nMYMKDIR -p O:/QXV1/OLDSERV/ >> TORBEK00.LOG\n"
-		    "NCOPY /V SRV2/VOL2:Y O:\\QXV1\\OLDSERV\\\\Y >> TORBEK00.LOG\n\n"},
+		    "NCOPY /V SRV2/VOL2:Y O:\\QXV1\\OLDSERV\\\\Y >> TORBEK00.LOG\n\n",
+		    "torbek00: L1: SRV1/VOL1:A\\X (<FileOwner>)" INCOMPLETE},
 		{"listing without file lines writes nothing",
 		    {"SRV1\\VOL1:\n\nDirectories:\nPUBLIC            [SRWCEMFA] [SRWCEMFA] SUPERVISO   1-01-95 12:00a\n\n"},
 		    ""},
@@ -98,11 +135,79 @@ TEST(Torbek00, WritesTheLinesOfEachFileRecord)
 		{"program marker anywhere in the name",
 		    {listing("S\\V:", {fileLine("A.EXE", "", "IS"), fileLine("B", "DLL", "IS")})},
 		    HEADER + "ECHO S/V:A.EXE\nECHO S/V:B.DLL\n"},
+		{"percent signs of the listing doubled, in every field",
+		    {listing("S%1\\V%2:P%3\\Q", {fileLine("100%", "TXT", "A%B")})},
+		    HEADER + copied("S%%1/V%%2:P%%3\\Q\\100%%.TXT", "O:/A%%B/OLDSERV/P%%3/Q",
+		    "O:\\A%%B\\OLDSERV\\P%%3\\Q\\100%%.TXT")},
+		{"percent signs doubled in the error line",
+		    {listing("S\\V:5%", {fileLine("A%", "", "")})},
+		    HEADER + "ECHO Error: S/V:5%%\\A%%    (<FileOwner>) >> TORBEK00.LOG\n",
+		    "torbek00: L1: S/V:5%\\A% (<FileOwner>)" INCOMPLETE},
+		{"code-page letters are copied", {listing("S\\V:P", {fileLine("CAF\xc9", "", "IS")})},
+		    HEADER + copied("S/V:P\\CAF\xc9", "N:/P", "N:\\P\\CAF\xc9")},
+		{"same target from two volumes",
+		    {listing("S\\SYS:PUBLIC", {fileLine("README", "TXT", "IS")}) +
+		     listing("S\\VOL1:PUBLIC", {fileLine("README", "TXT", "MASTER")})},
+		    HEADER + copied("S/SYS:PUBLIC\\README.TXT", "N:/PUBLIC", "N:\\PUBLIC\\README.TXT") +
+		    copied("S/VOL1:PUBLIC\\README.TXT", "N:/PUBLIC", "N:\\PUBLIC\\README.TXT"),
+		    "torbek00: L1: S/VOL1:PUBLIC\\README.TXT (MASTER): copied to N:\\PUBLIC\\README.TXT"
+		    " again: the earlier copy is overwritten\n"},
+		{"same target from two listings, in other case",
+		    {listing("S1\\V:Home", {fileLine("a", "txt", "QXV0")}),
+		     listing("S2\\V:HOME", {fileLine("A", "TXT", "QXV1")})},
+		    HEADER + copied("S1/V:Home\\a.txt", "O:/QXV1/OLDSERV/Home", "O:\\QXV1\\OLDSERV\\Home\\a.txt") +
+		    copied("S2/V:HOME\\A.TXT", "O:/QXV1/OLDSERV/HOME", "O:\\QXV1\\OLDSERV\\HOME\\A.TXT"),
+		    "torbek00: L2: S2/V:HOME\\A.TXT (QXV1): copied to O:\\QXV1\\OLDSERV\\HOME\\A.TXT"
+		    " again: the earlier copy is overwritten\n"},
+		{"same file of two owners: two targets",
+		    {listing("S\\V:P", {fileLine("A", "", "QXV0"), fileLine("A", "", "DRK")})},
+		    HEADER + copied("S/V:P\\A", "O:/QXV1/OLDSERV/P", "O:\\QXV1\\OLDSERV\\P\\A") +
+		    copied("S/V:P\\A", "O:/DRK0/OLDSERV/P", "O:\\DRK0\\OLDSERV\\P\\A")},
+		{"last line without line feed",
+		    {"S\\V:P\n\nFiles:\n" + fileLine("A", "", "BO")},
+		    HEADER + copied("S/V:P\\A", "O:/BO/OLDSERV/P", "O:\\BO\\OLDSERV\\P\\A"),
+		    "torbek00: L1: no line feed after the last line: the listing may be cut short\n"},
+		{"DOS and Unix line ends mixed",
+		    {"S\\V:P\r\n\r\nFiles:\r\n" + fileLine("A", "", "IS") + "\n\r\n"
+		     "S\\V:Q\n\nFiles:\n" + fileLine("B", "", "IS") + "\r\n"},
+		    HEADER + copied("S/V:P\\A", "N:/P", "N:\\P\\A") + copied("S/V:Q\\B", "N:/Q", "N:\\Q\\B")},
 	};
 	for (const auto &c : cases) {
 		Outcome r = torbek(c.listings);
-		EXPECT_EQ(r.status, 0) << c.name;
+		EXPECT_EQ(r.status, c.status) << c.name;
 		EXPECT_EQ(r.out, c.script) << c.name;
+		EXPECT_EQ(r.err, c.err) << c.name;
+	}
+}
+
+TEST(Torbek00, LeavesOutFilesWhoseNamesTheScriptCannotCarry)
+{
+	const std::string good = copied("S/V:P\\OK", "N:/P", "N:\\P\\OK");
+	struct {
+		const char *name;
+		std::string volume, file, shown;
+	} cases[] = {
+		{"end of file byte in a name", "S\\V:P", fileLine("A\x1a", "", "IS"), "S/V:P\\A\\x1a (IS)"},
+		{"delete byte in a name", "S\\V:P", fileLine("A\x7f", "", "IS"), "S/V:P\\A\\x7f (IS)"},
+		{"lone carriage return in a path", "S\\V:X\rY", fileLine("A", "", "IS"), "S/V:X\\x0dY\\A (IS)"},
+		{"redirection in a path", "S\\V:X<Y", fileLine("A", "", "IS"), "S/V:X<Y\\A (IS)"},
+		{"redirection in a server", "X>Y\\V:P", fileLine("A", "", "IS"), "X>Y/V:P\\A (IS)"},
+		{"pipe in a volume", "S\\V|W:P", fileLine("A", "", "IS"), "S/V|W:P\\A (IS)"},
+		{"quote in an owner", "S\\V:P", fileLine("A", "", "I\"S"), "S/V:P\\A (I\"S)"},
+		{"full stop as a path part", "S\\V:.\\P", fileLine("A", "", "IS"), "S/V:.\\P\\A (IS)"},
+		{"parent as a path part after a slash", "S\\V:P/../Q", fileLine("A", "", "IS"), "S/V:P/../Q\\A (IS)"},
+		{"parent as a name", "S\\V:P", fileLine("..", "", "IS"), "S/V:P\\.. (IS)"},
+		{"parents as an owner", "S\\V:P", fileLine("A", "", "..\\.."), "S/V:P\\A (..\\..)"},
+		{"parent as an owner part after a slash", "S\\V:P", fileLine("A", "", "N/.."), "S/V:P\\A (N/..)"},
+	};
+	for (const auto &c : cases) {
+		std::string text = c.volume + "\n\nFiles:\n" + c.file + "\n\nS\\V:P\n\nFiles:\n" +
+		    fileLine("OK", "", "IS") + "\n";
+		Outcome r = torbek({text});
+		EXPECT_EQ(r.status, 1) << c.name;
+		EXPECT_EQ(r.out, HEADER + good) << c.name;
+		EXPECT_EQ(r.err, "torbek00: L1: " + c.shown + ": left out: a name holds a control"
+		    " character, < > | \" or a . or .. part\n") << c.name;
 	}
 }
 
@@ -139,7 +244,8 @@ TEST(Torbek00, ReportsFilesItCannotOpenAndGoesOn)
 		std::string out, err;
 	} cases[] = {
 		{"missing file between good ones", {good.path, "/nonexistent/x", good.path},
-		    script + again, "Unable to open /nonexistent/x\n"},
+		    script + again, "Unable to open /nonexistent/x\ntorbek00: " + good.path +
+		    ": S/V:A (IS): copied to N:\\\\A again: the earlier copy is overwritten\n"},
 		{"directory", {"/tmp", good.path}, script, "Unable to open /tmp\n"},
 		{"no arguments", {}, "", ""},
 	};
@@ -154,16 +260,24 @@ TEST(Torbek00, ReportsFilesItCannotOpenAndGoesOn)
 	}
 }
 
-TEST(Torbek00, WritesTheWholeScriptToAFile)
+TEST(Torbek00, FailsWhenItCannotWriteOrRead)
 {
-	char name[] = "/tmp/scriptXXXXXX";
-	int fd = mkstemp(name);
-	close(fd);
-	std::string cmd = std::string(TORBEK00) + " " + EXAMPLES "/oldserv-sys.lst " +
-	    EXAMPLES "/oldserv-users.lst " + EXAMPLES "/acctsrv-data.lst > " + name;
-	ASSERT_EQ(system(cmd.c_str()), 0);
-	EXPECT_EQ(slurp(name), slurp(GOLDEN));
-	unlink(name);
+	struct {
+		const char *name, *command;
+		int status;
+		const char *err;
+	} cases[] = {
+		{"full disk", TORBEK00 " " EXAMPLES "/oldserv-users.lst > /dev/full", 1,
+		    "torbek00: error writing standard output\n"},
+		{"read error", TORBEK00 " /proc/self/mem " EXAMPLES "/oldserv-users.lst", 2,
+		    "input in flex scanner failed\n"},
+	};
+	for (const auto &c : cases) {
+		Outcome r = run({"/bin/sh", "-c", c.command});
+		EXPECT_EQ(r.status, c.status) << c.name;
+		EXPECT_EQ(r.out, "") << c.name;
+		EXPECT_EQ(r.err, c.err) << c.name;
+	}
 }
 
 } // namespace

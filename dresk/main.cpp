@@ -1,0 +1,20 @@
+/*
+ * dresk: print the full NetWare name of every directory and file listed
+ * in saved NDIR listings, one per line, in listing order.
+ *
+ * With no argument the listing is read from standard input.
+ */
+#include "dresk.h"
+#include "ndirprogram.h"
+
+static NdirLexer *
+makeLexer(std::istream *in)
+{
+	return new NdirLexerList(in, nullptr);
+}
+
+int
+main(int argc, char *argv[])
+{
+	return NdirProgramMain("dresk", makeLexer, true, argc, argv);
+}

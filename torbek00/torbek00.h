@@ -1,0 +1,26 @@
+/*
+ * torbek00: the scanner of the migration script generator, which writes
+ * the batch lines that copy each listed file to its new place.
+ */
+#ifndef TORBEK00_H
+#define TORBEK00_H
+
+#include <istream>
+#include <ostream>
+
+#include "ndirlexer.h"
+
+class torbek00 : public NdirLexer {
+public:
+	torbek00(std::istream *in, std::ostream *out) : NdirLexer(in, out) {}
+
+	int FileUpdate() override;
+
+	/*
+	 * Forgets the copy targets of the run, against which every new
+	 * target is checked: for a process that writes many scripts.
+	 */
+	static void ForgetTargets();
+};
+
+#endif /* TORBEK00_H */
