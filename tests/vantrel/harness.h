@@ -199,50 +199,21 @@ class Daemon {
       running_ = false;
       return;
     }
-    std::vector<std::string> args{VANTREL_PATH};
+    std::vector<std::string> args{VANTREL_PATH}, env = Environment(opt);
     args.insert(args.end(), opt.args.begin(), opt.args.end());
-    std::vector<std::string> env;
-    bool preload = !opt.fault.empty() || opt.thread_limit > 0;
-    for (char **e = environ; *e != nullptr; e++)
-      if (!preload || strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*e);
-    if (preload) {
-      // The preloaded library comes before the sanitizer runtime.
-      const char *asan = getenv("ASAN_OPTIONS");
-      env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
-      env.push_back("LD_PRELOAD=" FAULT_PATH);
-      env.push_back("VANTREL_FAULT=" + opt.fault);
-      env.push_back("VANTREL_THREAD_LIMIT=" + std::to_string(opt.thread_limit));
-    }
     std::vector<char *> argv, envp;
     for (auto &a : args) argv.push_back(a.data());
     for (auto &e : env) envp.push_back(e.data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
-
-    pid_ = fork();
-    if (pid_ == 0) {
-      // Only async-signal-safe calls between fork and exec.
-      dup2(fds[1] >= 0 ? fds[1] : open("/dev/full", O_WRONLY), STDOUT_FILENO);
-      dup2(err_, STDERR_FILENO);
-      for (int sig : opt.ignored) signal(sig, SIG_IGN);
-      for (auto [resource, soft] : opt.limits) {
-        rlimit rl;
-        getrlimit(resource, &rl);
-        rl.rlim_cur = soft;
-        setrlimit(resource, &rl);
-      }
-      for (int fd : opt.closed) close(fd);
-      for (int i = 0; i < opt.spent; i++) open("/dev/null", O_RDONLY);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
+    if ((pid_ = fork()) == 0) Exec(opt, fds[1], err_, argv.data(), envp.data());
     if (fds[1] >= 0) close(fds[1]);
-    if (pid_ < 0) running_ = false;
     out_ = fds[0];
     if (opt.output == DaemonOptions::kGone || opt.output == DaemonOptions::kFull || pid_ < 0) {
       if (out_ >= 0) close(out_);
       out_ = -1;
       eof_ = true;
+      running_ = pid_ > 0;
       return;
     }
     held_ = opt.output == DaemonOptions::kHeld;
@@ -350,6 +321,42 @@ class Daemon {
     std::lock_guard<std::mutex> lock(mu_);
     eof_ = true;
     cv_.notify_all();
+  }
+
+  // The test's environment, and the fault library's settings when it is used.
+  static std::vector<std::string> Environment(const DaemonOptions &opt) {
+    std::vector<std::string> env;
+    bool preload = !opt.fault.empty() || opt.thread_limit > 0;
+    for (char **e = environ; *e != nullptr; e++)
+      if (!preload || strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*e);
+    if (preload) {
+      // The preloaded library comes before the sanitizer runtime.
+      const char *asan = getenv("ASAN_OPTIONS");
+      env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
+      env.push_back("LD_PRELOAD=" FAULT_PATH);
+      env.push_back("VANTREL_FAULT=" + opt.fault);
+      env.push_back("VANTREL_THREAD_LIMIT=" + std::to_string(opt.thread_limit));
+    }
+    return env;
+  }
+
+  // In the forked child: only async-signal-safe calls until exec.
+  [[noreturn]] static void Exec(const DaemonOptions &opt, int out, int err, char **argv, char **envp) {
+    dup2(out >= 0 ? out : open("/dev/full", O_WRONLY | O_CLOEXEC), STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    // However the tests were started (nohup, a background job).
+    for (int sig : {SIGHUP, SIGINT, SIGTERM, SIGPIPE}) signal(sig, SIG_DFL);
+    for (int sig : opt.ignored) signal(sig, SIG_IGN);
+    for (auto [resource, soft] : opt.limits) {
+      rlimit rl;
+      getrlimit(resource, &rl);
+      rl.rlim_cur = soft;
+      setrlimit(resource, &rl);
+    }
+    for (int fd : opt.closed) close(fd);
+    for (int i = 0; i < opt.spent; i++) open("/dev/null", O_RDONLY);
+    execve(argv[0], argv, envp);
+    _exit(127);
   }
 
   pid_t pid_ = -1;
@@ -664,6 +671,17 @@ class Vantrel : public ::testing::Test {
       clients.push_back(std::make_unique<Client>());
       ASSERT_NO_FATAL_FAILURE(Connect(*clients.back())) << "client " << i;
     }
+  }
+
+  // Ends a daemon frozen by StreamAndFreeze: its clients reset, then the
+  // signal, then it may go on to end by that signal.
+  void ExpectFrozenStopsOn(int sig, const Clients &clients) {
+    for (auto &c : clients) c->Reset();
+    kill(daemon_->pid(), sig);
+    kill(daemon_->pid(), SIGCONT);
+    int status = -1;
+    ASSERT_TRUE(daemon_->Exited(&status));
+    EXPECT_TRUE(KilledBy(status, sig)) << Describe(status);
   }
 
   void ExpectStopsOnSigterm() {

@@ -267,12 +267,7 @@ TEST_F(VantrelLoad, LosesNothingReadFromAnyOfManyStreamingClientsWhenStopped) {
   ASSERT_NO_FATAL_FAILURE(ConnectMany(clients, kClients));
   std::vector<size_t> taken = StreamAndFreeze(*daemon_, clients, 1u << 20);
   ASSERT_EQ(taken.size(), kClients);
-  for (auto &c : clients) c->Reset();
-  kill(daemon_->pid(), SIGTERM);
-  kill(daemon_->pid(), SIGCONT);
-  int status = -1;
-  ASSERT_TRUE(daemon_->Exited(&status));
-  EXPECT_TRUE(KilledBy(status, SIGTERM)) << Describe(status);
+  ASSERT_NO_FATAL_FAILURE(ExpectFrozenStopsOn(SIGTERM, clients));
 
   size_t stray, read = 0, printed = 0;
   auto logs = Logs(daemon_->Output(), &stray);

@@ -218,13 +218,7 @@ TEST_F(Vantrel, LosesNothingItHasReadWhenStoppedBySigintSigtermOrSighup) {
     ASSERT_NO_FATAL_FAILURE(ConnectMany(c, 1));
     std::vector<size_t> taken = StreamAndFreeze(*daemon_, c, 256u << 10);
     ASSERT_EQ(taken.size(), 1u);
-
-    c[0]->Reset();
-    kill(daemon_->pid(), sig);
-    kill(daemon_->pid(), SIGCONT);
-    int status = -1;
-    ASSERT_TRUE(daemon_->Exited(&status));
-    EXPECT_TRUE(KilledBy(status, sig)) << Describe(status);
+    ASSERT_NO_FATAL_FAILURE(ExpectFrozenStopsOn(sig, c));
 
     size_t stray;
     std::string out = daemon_->Output();
