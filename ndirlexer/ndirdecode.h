@@ -1,6 +1,8 @@
 /*
  * The reading steps of each kind of listing line, written once for any
- * reader of ndirread.h.  Each function fills one record from one line and
+ * reader with the operations of NdirCursor (ndirread.h): the scanner's
+ * cursor, and the std::istream reader the tests hold it to.  Each
+ * function fills one record from one line and
  * never judges the line: a step that fails leaves the reader failed, the
  * later steps take nothing, and the fields they would have filled are left
  * empty (text), 0 (numbers) or 0 (times).  Every field therefore shows
@@ -121,7 +123,7 @@ NdirReadName(In &in, char (&name)[9])
 {
 	name[0] = '\0';
 	in.word(name, sizeof name);			/* >> setw(9) >> name */
-	std::streamsize length = 0;
+	std::streamsize length = 0;	/* no call of strlen for 8 characters */
 	while (length < static_cast<std::streamsize>(sizeof name - 1) && name[length] != '\0')
 		length++;
 	if (length == sizeof name - 1)
