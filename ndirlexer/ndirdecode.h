@@ -1,12 +1,12 @@
 /*
  * The reading steps of each kind of listing line, written once for any
  * reader with the operations of NdirCursor (ndirread.h): the scanner's
- * cursor, and the std::istream reader the tests hold it to.  Each
- * function fills one record from one line and
- * never judges the line: a step that fails leaves the reader failed, the
- * later steps take nothing, and the fields they would have filled are left
- * empty (text), 0 (numbers) or 0 (times).  Every field therefore shows
- * what this line holds, never a value left over from an earlier line.
+ * cursor, and the std::istream reader the tests hold it to.  Each function
+ * fills one record from one line and never judges the line: a step that
+ * fails leaves the reader failed, the later steps take nothing, and the
+ * fields they would have filled are left empty (text), 0 (numbers) or 0
+ * (times).  Every field therefore shows what this line holds, never a
+ * value left over from an earlier line.
  */
 #ifndef NDIRDECODE_H
 #define NDIRDECODE_H
