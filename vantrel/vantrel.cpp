@@ -90,10 +90,12 @@ static const long BACKOFFMS = 500;
 static pthread_mutex_t outlock = PTHREAD_MUTEX_INITIALIZER;
 
 /*
- * A connection thread holds this shared from before its reads until what
- * they returned has been written.  The stop thread takes it exclusively,
- * so a stop never falls between a read and its printing.  Writers are
- * preferred: a steady stream of readers must not keep a stop waiting.
+ * A connection thread holds this shared from before a read until what it
+ * returned has been written.  The stop thread takes it exclusively, so a
+ * stop never falls between a read and its printing.  Shared, because the
+ * reads of different connections may go on side by side; writers are
+ * preferred, because a steady stream of reads must not keep a stop
+ * waiting.
  */
 static pthread_rwlock_t inflight = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 
@@ -330,7 +332,8 @@ take(int lfd, struct sockaddr_in *peer)
 
 	(void)pthread_mutex_lock(&pool.lock);
 	pool.inaccept = false;
-	pool.backoff = fd == -1;
+	if (fd == -1)
+		pool.backoff = true;
 	(void)pthread_mutex_unlock(&pool.lock);
 	if (fd == -1) {
 		failed("accept", -1);
