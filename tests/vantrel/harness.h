@@ -382,8 +382,11 @@ class Client {
 
   // Connecting and every send or receive give up after kClientPatience
   // (a connection that a full listen queue drops is tried again by the
-  // kernel after 1, 3, 7... seconds).
+  // kernel after 1, 3, 7... seconds).  Each client takes a port that no
+  // client before it had: the kernel hands out a port again once its
+  // connection is gone, and the output could not tell the two apart.
   bool Connect() {
+    static std::atomic<int> next{10000};  // up to the kernel's own, from 32768
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) return false;
     timeval tv{std::chrono::duration_cast<std::chrono::seconds>(kClientPatience).count(), 0};
@@ -391,12 +394,15 @@ class Client {
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
-    sin.sin_port = htons(kPort);
     sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd_, reinterpret_cast<sockaddr *>(&sin), sizeof(sin)) != 0) return false;
-    socklen_t len = sizeof(sin);
-    getsockname(fd_, reinterpret_cast<sockaddr *>(&sin), &len);
-    port_ = ntohs(sin.sin_port);
+    int bound;
+    do {
+      port_ = next++;
+      sin.sin_port = htons(port_);
+      bound = bind(fd_, reinterpret_cast<sockaddr *>(&sin), sizeof(sin));
+    } while (bound != 0 && errno == EADDRINUSE && port_ < 32767);
+    sin.sin_port = htons(kPort);
+    if (bound != 0 || connect(fd_, reinterpret_cast<sockaddr *>(&sin), sizeof(sin)) != 0) return false;
     peer_ = "127.0.0.1:" + std::to_string(port_);
     return true;
   }
