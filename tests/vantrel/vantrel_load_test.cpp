@@ -40,6 +40,33 @@ class VantrelLoad : public Vantrel {
     EXPECT_FALSE(log.out_of_order);
   }
 
+  // Clients that connect and send a line of their own at once, whether
+  // or not the daemon takes them yet.
+  void ConnectAndSend(Clients &clients, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+      clients.push_back(std::make_unique<Client>());
+      ASSERT_TRUE(clients.back()->Connect() && clients.back()->Send(Payload(i, 64))) << "client " << i;
+    }
+  }
+
+  // The clients of ConnectAndSend leave; each is then served once, its
+  // text whole, once `closings` connections in all have been closed.
+  // Lines of `noise` among the pieces are left out.
+  void ExpectEachServedOnce(Clients &clients, size_t closings, const std::string &noise = "") {
+    for (auto &c : clients) c->Close();
+    EXPECT_TRUE(daemon_->WaitFor(Occurs(" closed\n", closings), kLoadPatience)) << "not every client was served";
+    std::string out = daemon_->Output();
+    for (size_t at; !noise.empty() && (at = out.find(noise)) != std::string::npos;) out.erase(at, noise.size());
+    size_t stray;
+    auto logs = Logs(out, &stray);
+    for (size_t i = 0; i < clients.size(); i++) {
+      const PeerLog &log = logs[clients[i]->peer()];
+      EXPECT_EQ(log.accepted, 1) << "client " << i;
+      EXPECT_EQ(log.closed, 1) << "client " << i;
+      EXPECT_EQ(log.text, Payload(i, 64)) << "client " << i;
+    }
+  }
+
   static constexpr int kResets = 40, kIdle = 50, kMany = FD_SETSIZE + 76;
   bool many_ = false;  // whether the descriptor limit allows kMany connections
 
@@ -318,10 +345,7 @@ TEST_F(VantrelLoad, BacksOffQuietlyWhenDescriptorsOrThreadsRunOutAndLosesNoClien
       ASSERT_EQ(prlimit(daemon_->pid(), RLIMIT_AS, &rl, nullptr), 0) << strerror(errno);
     }
     Clients clients;
-    for (size_t i = 0; i < kClients; i++) {
-      clients.push_back(std::make_unique<Client>());
-      ASSERT_TRUE(clients.back()->Connect() && clients.back()->Send(Payload(i, 64))) << "client " << i;
-    }
+    ASSERT_NO_FATAL_FAILURE(ConnectAndSend(clients, kClients));
     ASSERT_TRUE(daemon_->WaitForText(row.failure)) << "nothing ran out";
     size_t lines = Count(daemon_->Output(), row.failure);
     double cpu = CpuSeconds(daemon_->pid());
@@ -332,19 +356,7 @@ TEST_F(VantrelLoad, BacksOffQuietlyWhenDescriptorsOrThreadsRunOutAndLosesNoClien
     EXPECT_LT(cpu, 0.5) << "processor seconds in " << kWatch.count() << " s";
     Figure(std::string(row.what) + " run out: " + std::to_string(lines) + " failure lines and " +
            std::to_string(cpu) + " s of processor time in " + std::to_string(kWatch.count()) + " s");
-
-    for (auto &c : clients) c->Close();
-    EXPECT_TRUE(daemon_->WaitFor(Occurs(" closed\n", kClients), kLoadPatience)) << "not every client was served";
-    std::string out = daemon_->Output();
-    for (size_t at; (at = out.find(row.failure)) != std::string::npos;) out.erase(at, strlen(row.failure));
-    size_t stray;
-    auto logs = Logs(out, &stray);
-    for (size_t i = 0; i < kClients; i++) {
-      const PeerLog &log = logs[clients[i]->peer()];
-      EXPECT_EQ(log.accepted, 1) << "client " << i;
-      EXPECT_EQ(log.closed, 1) << "client " << i;
-      EXPECT_EQ(log.text, Payload(i, 64)) << "client " << i;
-    }
+    ExpectEachServedOnce(clients, kClients, row.failure);
     ExpectStopsOnSigterm();
   }
 }
@@ -365,10 +377,7 @@ TEST_F(VantrelLoad, StartsNoThreadsBeyondItsCapWhileItsOutputIsStalled) {
   Client staller;
   ASSERT_TRUE(StallOutput(*daemon_, staller));
   Clients clients;
-  for (size_t i = 0; i < kClients; i++) {
-    clients.push_back(std::make_unique<Client>());
-    ASSERT_TRUE(clients.back()->Connect() && clients.back()->Send(Payload(i, 64))) << "client " << i;
-  }
+  ASSERT_NO_FATAL_FAILURE(ConnectAndSend(clients, kClients));
   long busiest = 0;
   for (auto end = Clock::now() + 2s; Clock::now() < end; std::this_thread::sleep_for(10ms))
     busiest = std::max(busiest, Threads(daemon_->pid()));
@@ -378,14 +387,7 @@ TEST_F(VantrelLoad, StartsNoThreadsBeyondItsCapWhileItsOutputIsStalled) {
 
   daemon_->Release();
   staller.Reset();
-  for (auto &c : clients) c->Close();
-  EXPECT_TRUE(daemon_->WaitFor(Occurs(" closed\n", kClients + 1), kLoadPatience)) << "not every client was served";
-  size_t stray;
-  auto logs = Logs(daemon_->Output(), &stray);
-  for (size_t i = 0; i < kClients; i++) {
-    EXPECT_EQ(logs[clients[i]->peer()].accepted, 1) << "client " << i;
-    EXPECT_EQ(logs[clients[i]->peer()].text, Payload(i, 64)) << "client " << i;
-  }
+  ExpectEachServedOnce(clients, kClients + 1);
   ExpectStopsOnSigterm();
 }
 
