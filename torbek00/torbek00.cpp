@@ -104,14 +104,18 @@ struct Record {
  * The copy targets of the run, as 64-bit hashes: two different targets
  * are taken for one with odds of about n * n / 2^65 for n targets.  They
  * lie in an open-addressed table kept from 3/8 to 3/4 full: 11 to 22 bytes
- * a target, 33 while it grows, where a node-based set takes 40 and a
+ * a target, 32 while it grows, where a node-based set takes 40 and a
  * pointer to follow on every look-up.
  */
 class TargetSet {
 public:
 	/* Adds a hash; false when it was there already. */
 	bool insert(uint64_t hash);
-	void clear() { std::vector<uint64_t>().swap(slots), used = 0; }
+	void clear()
+	{
+		std::vector<uint64_t>().swap(slots);
+		used = 0;
+	}
 
 private:
 	void grow();
