@@ -167,6 +167,10 @@ TEST(Torbek00, WritesTheLinesOfEachFileRecord)
 		    {"S\\V:P\n\nFiles:\n" + fileLine("A", "", "BO")},
 		    HEADER + copied("S/V:P\\A", "O:/BO/OLDSERV/P", "O:\\BO\\OLDSERV\\P\\A"),
 		    "torbek00: L1: no line feed after the last line: the listing may be cut short\n"},
+		{"nothing but a file left out: no header",
+		    {listing("S\\V:P", {fileLine("A<B", "", "IS")})}, "",
+		    "torbek00: L1: S/V:P\\A<B (IS): left out: a name holds a control character,"
+		    " < > | \" or a . or .. part\n", 1},
 		{"DOS and Unix line ends mixed",
 		    {"S\\V:P\r\n\r\nFiles:\r\n" + fileLine("A", "", "IS") + "\n\r\n"
 		     "S\\V:Q\n\nFiles:\n" + fileLine("B", "", "IS") + "\r\n"},
