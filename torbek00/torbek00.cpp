@@ -262,7 +262,11 @@ dosNameHash(const char *s, size_t n)
 
 	for (size_t i = 0; i < n; i += 8) {
 		uint64_t w = 0;
-		memcpy(&w, s + i, n - i < 8 ? n - i : 8);
+		if (n - i >= 8)
+			memcpy(&w, s + i, 8);
+		else
+			for (size_t k = i; k < n; k++)
+				w = w << 8 | static_cast<unsigned char>(s[k]);
 		/* Bytes from 'a' and not beyond 'z', without their high bit set. */
 		uint64_t low = w & ~HIGH;
 		uint64_t lower = (low + (0x80 - 'a') * ONES) & ~(low + (0x7f - 'z') * ONES) & ~w & HIGH;
