@@ -44,7 +44,11 @@ static const int VANTREL_PORT = 8000;
  */
 static const int VANTREL_BACKLOG = SOMAXCONN;
 
-/* a piece of text is at most BUFFERLEN - 1 bytes, as one read once took */
+/*
+ * A piece of text is at most BUFFERLEN - 1 bytes: what one read into a
+ * buffer of BUFFERLEN bytes takes when it keeps room for a terminating
+ * zero byte.  Readers of the output rely on that bound.
+ */
 static const int BUFFERLEN = 256;
 static const size_t PIECE = BUFFERLEN - 1;
 
@@ -103,8 +107,8 @@ static sigset_t stopsigs;
 
 /*
  * What the main thread and the connection threads share, under lock.
- * Threads are capped at maxconn, of the order of the descriptor limit:
- * beyond it every further accept would fail anyway.  Past the cap, and
+ * Threads are capped at maxconn, of the order of the descriptor limit,
+ * since each holds a connected socket.  Past the cap, and
  * for a while after a failed accept or thread start, the main thread
  * leaves the listening socket alone and clients wait in its queue;
  * looking at once would find the same client still queued and fail again
@@ -113,7 +117,8 @@ static sigset_t stopsigs;
  * Every readiness of the listening socket starts a thread, so a client
  * still queued while its thread starts up makes the main thread start
  * more.  One thread waiting in accept takes the next client anyway; the
- * spare ones end at once rather than pile up in accept.
+ * spare ones end at once rather than pile up in accept, one more for
+ * every few clients, without bound.
  */
 static struct {
 	pthread_mutex_t	lock;
@@ -531,7 +536,12 @@ admit(void)
  * so that the new thread, or the one already waiting in accept, can take
  * the client before the next wait looks at the listening socket: on a busy
  * machine the client would otherwise still be queued at every look, and
- * each look would start yet another thread only for it to end again.
+ * each look would start yet another thread only for it to end again
+ * (without the yield, 2,000 clients one after another took twice the time
+ * and two and a half times the processor time).  Waiting instead for each
+ * accept to return starts no spare at all, but it puts a thread start on
+ * every client's way, where a spare left waiting in accept takes the next
+ * client at once: a third less processor time, half the rate.
  */
 static void
 serve(int lfd)
