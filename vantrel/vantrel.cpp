@@ -436,15 +436,18 @@ startstopper(void)
 
 /*
  * A standard descriptor that is closed would be taken by the first socket
- * opened, and the output would go to a client.  Returns 0 when one cannot
- * be opened.
+ * opened, and the output would go to a client.  Returns 0, after saying
+ * why where it still can, when one cannot be opened.
  */
 static int
 openstdfds(void)
 {
 	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
-		if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd)
+		if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd) {
+			(void)dprintf(STDERR_FILENO, "Vantrel: /dev/null: %s\n",
+			    strerror(errno));
 			return 0;
+		}
 	return 1;
 }
 
