@@ -134,17 +134,21 @@ static int maxconn;
 /*
  * One connection as its thread sees it, with the output not yet written:
  * writev entries pointing into the block and the connection's lines.
+ * The block comes first, deepest in the stack: glibc hands back the pages
+ * of an ended thread's stack below its last 16 KiB, so only what lies up
+ * there stays mapped for the next thread, and every connection uses the
+ * fields and the first entries.
  */
 struct conn {
+	char		block[BLOCK];
+	struct iovec	iov[IOVCAP];
+	int		niov;
 	int		fd;
 	char		name[40];	/* "Connection from: a.b.c.d:port" */
 	size_t		namelen;
 	char		ready[64];	/* the readiness line */
 	size_t		readylen;
 	char		errnoline[32];	/* "errno: N\n" */
-	int		niov;
-	struct iovec	iov[IOVCAP];
-	char		block[BLOCK];
 };
 
 /*
