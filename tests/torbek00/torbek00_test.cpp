@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -182,6 +183,29 @@ TEST(Torbek00, WritesTheLinesOfEachFileRecord)
 		EXPECT_EQ(r.out, c.script) << c.name;
 		EXPECT_EQ(r.err, c.err) << c.name;
 	}
+}
+
+/*
+ * Thousands of files of one directory, as the volume roots of the shared
+ * owners give, and enough targets elsewhere to make the remembered targets
+ * grow several times: every repeated target is found, and no other.
+ */
+TEST(Torbek00, WarnsOfEveryRepeatedTargetInDirectoriesOfAnySize)
+{
+	std::vector<std::string> root, spread;
+	for (int i = 0; i < 3000; i++) {
+		root.push_back(fileLine("R" + std::to_string(i), "", "IS"));
+		spread.push_back(fileLine("F" + std::to_string(i % 7), "", "U" + std::to_string(i)));
+	}
+	Outcome r = torbek({listing("S\\V:", root), listing("S\\W:", spread),
+	    listing("S\\X:", root), listing("S\\Y:", spread)});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 6000);
+	EXPECT_EQ(r.err.find("L1"), std::string::npos);
+	EXPECT_EQ(r.err.find("L2"), std::string::npos);
+	EXPECT_NE(r.err.find("L3: S/X:R2999 (IS): copied to N:\\\\R2999 again"), std::string::npos);
+	EXPECT_NE(r.err.find("L4: S/Y:F3 (U2999): copied to O:\\U2999\\OLDSERV\\\\F3 again"),
+	    std::string::npos);
 }
 
 TEST(Torbek00, LeavesOutFilesWhoseNamesTheScriptCannotCarry)
