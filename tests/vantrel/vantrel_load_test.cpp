@@ -352,7 +352,7 @@ TEST_F(VantrelLoad, BacksOffQuietlyWhenDescriptorsOrThreadsRunOutAndLosesNoClien
     std::this_thread::sleep_for(kWatch);
     lines = Count(daemon_->Output(), row.failure) - lines;
     cpu = CpuSeconds(daemon_->pid()) - cpu;
-    EXPECT_LE(lines, 30u) << "failure lines in " << kWatch.count() << " s";
+    EXPECT_LE(lines, 4u * kWatch.count()) << "failure lines in " << kWatch.count() << " s";
     EXPECT_LT(cpu, 0.5) << "processor seconds in " << kWatch.count() << " s";
     Figure(std::string(row.what) + " run out: " + std::to_string(lines) + " failure lines and " +
            std::to_string(cpu) + " s of processor time in " + std::to_string(kWatch.count()) + " s");

@@ -230,24 +230,29 @@ TEST_F(Vantrel, LosesNothingItHasReadWhenStoppedBySigintSigtermOrSighup) {
 }
 
 // Nothing can be flushed into a pipe that nobody reads; the first stop
-// signal waits for the flush, the second must end the daemon anyway.
+// signal waits for the flush (a daemon that ended at once would have lost
+// what it read), the second must end the daemon anyway.
 TEST_F(Vantrel, EndsOnASecondStopSignalWhenItsOutputIsStuck) {
-  DaemonOptions opt;
-  opt.output = DaemonOptions::kHeld;
-  ASSERT_NO_FATAL_FAILURE(Start(opt));
-  Client c;
-  ASSERT_TRUE(StallOutput(*daemon_, c));
-  c.Reset();
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    DaemonOptions opt;
+    opt.output = DaemonOptions::kHeld;
+    ASSERT_NO_FATAL_FAILURE(Start(opt));
+    Client c;
+    ASSERT_TRUE(StallOutput(*daemon_, c));
+    c.Reset();
 
-  // The first signal must have been taken before the second is sent, or
-  // the two would merge into one.
-  kill(daemon_->pid(), SIGTERM);
-  for (auto end = Clock::now() + kPatience; Clock::now() < end; std::this_thread::sleep_for(5ms))
-    if (ProcField(daemon_->pid(), "status", "ShdPnd:").find_first_not_of("\t0") == std::string::npos) break;
-  kill(daemon_->pid(), SIGTERM);
-  int status = -1;
-  ASSERT_TRUE(daemon_->Exited(&status)) << "the daemon did not end";
-  EXPECT_TRUE(KilledBy(status, SIGTERM)) << Describe(status);
+    // The first signal must have been taken before the second is sent, or
+    // the two would merge into one.
+    kill(daemon_->pid(), sig);
+    for (auto end = Clock::now() + kPatience; Clock::now() < end; std::this_thread::sleep_for(5ms))
+      if (ProcField(daemon_->pid(), "status", "ShdPnd:").find_first_not_of("\t0") == std::string::npos) break;
+    int status = -1;
+    EXPECT_FALSE(daemon_->Exited(&status, 1s)) << "the first signal ended the daemon: " << Describe(status);
+    kill(daemon_->pid(), sig);
+    ASSERT_TRUE(daemon_->Exited(&status)) << "the daemon did not end";
+    EXPECT_TRUE(KilledBy(status, sig)) << Describe(status);
+  }
 }
 
 TEST_F(Vantrel, KeepsRunningOnAStopSignalItWasStartedToIgnore) {
