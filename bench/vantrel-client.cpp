@@ -42,13 +42,13 @@
 #include <thread>
 #include <vector>
 
+#include "payload.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-char Byte(size_t client, size_t k) {
-  return static_cast<char>('a' + ((k * 2654435761u + client * 40503u) >> 13) % 26);
-}
+char Byte(size_t client, size_t k) { return PayloadByte(client, k); }
 
 struct Peer {
   int port = 0;

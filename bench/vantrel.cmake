@@ -3,3 +3,4 @@
 find_package(Threads REQUIRED)
 add_executable(vantrel-client vantrel-client.cpp)
 target_link_libraries(vantrel-client PRIVATE Threads::Threads)
+target_include_directories(vantrel-client PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)

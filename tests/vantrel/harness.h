@@ -42,6 +42,8 @@
 #include <utility>
 #include <vector>
 
+#include "payload.h"
+
 extern char **environ;
 
 namespace vantrel_test {
@@ -75,12 +77,10 @@ inline std::function<bool(const std::string &)> Occurs(const std::string &what, 
   };
 }
 
-// The bytes client i sends: lower-case letters in an order of its own, so
-// that each client's text can be told from every other's and can never
-// look like one of the daemon's lines.
+// The bytes client i sends (payload.h).
 inline std::string Payload(size_t client, size_t bytes) {
   std::string s(bytes, '\0');
-  for (size_t k = 0; k < bytes; k++) s[k] = static_cast<char>('a' + ((k * 2654435761u + client * 40503u) >> 13) % 26);
+  for (size_t k = 0; k < bytes; k++) s[k] = PayloadByte(client, k);
   return s;
 }
 
