@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * Micro-benchmarks of the line decoders and the date conversion, each on
  * the lines the listings are made of, and of the std::istream reader the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # The dresk job in awk, for comparison: the full path of every directory
 # and file line of a listing, in listing order.
 function path(n, e) { return prefix substr(n, 1, 8) (e == "" ? "" : "." substr(e, 1, 3)) }

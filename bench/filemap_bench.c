@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * filemap_bench: sum the bytes of a file through filemap and through a
  * read(2) loop with a 128 KiB buffer, one way per run:

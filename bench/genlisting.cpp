@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * genlisting: write a realistic NDIR listing of about the given size.
  *

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # The torbek00 job in awk, for comparison: the DOS batch script for every
 # file line of a listing, with the owner-based targets.
 BEGIN {

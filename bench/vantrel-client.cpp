@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Load client for the Vantrel benchmark: it drives any server on
 // 127.0.0.1:8000 that copies what it receives to its output, and checks
 // afterwards what the daemon printed.

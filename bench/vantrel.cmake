@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Load client of the Vantrel benchmark (bench/vantrel); the script builds
 # it by itself when this file is not included.
 find_package(Threads REQUIRED)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * The path lines of dresk: SERVER\VOLUME:PATH\NAME for every directory and
  * file line, written to standard output whatever the scanner's output.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * NdirLexerList: the scanner of dresk, which prints the full NetWare name
  * of every directory and file line on standard output.

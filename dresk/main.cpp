@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * dresk: print the full NetWare name of every directory and file listed
  * in saved NDIR listings, one per line, in listing order.

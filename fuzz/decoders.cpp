@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * The text of one line through each of the seven line decoders, as the
  * scanner would hand it over: NUL-terminated, and for the count lines with

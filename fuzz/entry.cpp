@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * libFuzzer's entry point for one harness, named at build time by
  * NDIR_FUZZ_HARNESS.

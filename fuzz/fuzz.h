@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * The fuzz harnesses.  Each takes one input of arbitrary bytes, drives the
  * scanner or the programs with it, and aborts when something that must

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * A whole listing through the scanner.  The hooks read every accessor and
  * the whole of every text it returns, and check what the records may hold.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * A whole listing through the scanner classes of the two programs, read
  * the way the programs read it (DOS line ends too), with their hooks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * Differential checks of the code that stands in for standard facilities
  * for speed:

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * The reading steps of each kind of listing line, written once for any
  * reader with the operations of NdirCursor (ndirread.h): the scanner's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * NdirLexer's records, accessors, hooks and line decoders.  The scanning
  * rules that call the decoders are in ndirlexer.l.

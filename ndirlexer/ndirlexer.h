@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * NdirLexer: a scanner for saved NDIR listings.
  *

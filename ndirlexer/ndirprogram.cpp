@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * The plumbing of the listing programs: one listing after another through
  * the program's scanner, DOS line ends, messages and exit status.

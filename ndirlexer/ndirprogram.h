@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * What the listing programs share: reading each listing named on the
  * command line (or standard input), with DOS line ends taken as line

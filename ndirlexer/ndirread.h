@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * The reader of one listing line's text.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * Local time conversion with the result of mktime(3) but without its cost
  * on every line: mktime looks at the time zone again on each call (a stat

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * Local time conversion for the line decoders.  Internal to the scanner
  * library: not installed, not part of its interface.

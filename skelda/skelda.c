@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * filemap: map a whole regular file read-only and private, hand it to the
  * caller's function, then let go of the mapping and the descriptor.  Holds

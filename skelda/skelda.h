@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * skelda: hand a whole regular file, mapped read-only, to a function of
  * the caller's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * torbek00: write a DOS batch script that copies the files of saved NDIR
  * listings to new places chosen by each file's owner.

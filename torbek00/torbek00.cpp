@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * The script lines of torbek00.  For every file line: an ECHO line with
  * the file's old name, a MYMKDIR -p line for the target directory and an

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * torbek00: the scanner of the migration script generator, which writes
  * the batch lines that copy each listed file to its new place.

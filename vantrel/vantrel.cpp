@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * Vantrel: listen on TCP port 8000 and copy what every client sends to
  * standard output, with a line whenever a connection is accepted, before

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * mapwc: count the lines and bytes of each named file, as wc -lc does,
  * reading every file through filemap instead of a buffer of its own.

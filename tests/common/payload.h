@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * The text that test and benchmark clients of Vantrel send: lower-case
  * letters in an order of each client's own, so that each client's text

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* Runs a program of the build with given input and collects what it wrote. */
 #ifndef RUN_H
 #define RUN_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * The reading operations of the line decoders as std::istream performs
  * them, over a std::istringstream of the text: the reference that the

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* TZ set for the length of a test, and the old value put back after. */
 #ifndef ZONE_H
 #define ZONE_H

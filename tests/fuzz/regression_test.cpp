@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * What fuzzing found, kept found: every saved input runs through its
  * harness again, and each fault it revealed has a test of its own.

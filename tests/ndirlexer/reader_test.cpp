@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * The scanner decodes lines with NdirCursor in place of std::istream.
  * These tests hold the two to the same results on arbitrary text: every

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* A scanner that records every hook call, for the scanner tests. */
 #ifndef RECORDER_H
 #define RECORDER_H

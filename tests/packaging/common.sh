@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Shared by the packaging tests: a private scratch directory, removed on
 # exit, and an installation of the build into a prefix inside it.
 #

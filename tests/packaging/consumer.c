@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * Built against an installed skelda with nothing but pkg-config's flags:
  * prints the byte and line count of the named file, as wc -c and -l do.

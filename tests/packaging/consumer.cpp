@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 /*
  * Built against an installed ndirlexer with nothing but pkg-config's
  * flags: counts the directory and file lines of a listing and prints the

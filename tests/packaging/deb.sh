@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # dpkg-buildpackage builds the Debian packages from a copy of the sources;
 # lintian finds nothing to report; the packages hold what they should, do
 # not switch the service on, and programs build against the unpacked

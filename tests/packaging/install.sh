@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # cmake --install puts every file in place, under --prefix and under
 # DESTDIR, and the files that name paths name the prefix, not DESTDIR.
 . "$(dirname "$0")/common.sh"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Every manual page, as installed, passes mandoc's checker at its strictest
 # level short of OpenBSD's own conventions (-W style).  Cross-references
 # are looked up among the installed pages and the system's: one to a page

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Every manual page renders with man -l without a formatter warning, shows
 # the project's version, and has the sections a reader looks for.
 . "$(dirname "$0")/common.sh"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Programs build against an installation with nothing but the flags of
 # pkg-config, and run, also when the installation was staged for /usr
 # under DESTDIR and has not reached its prefix (as in a package build).

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # The installed service unit passes systemd-analyze verify, where that
 # tool exists; it needs no running systemd.
 . "$(dirname "$0")/common.sh"

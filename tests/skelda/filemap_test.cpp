@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // filemap against real files: what reaches the callback, what reaches
 // standard error, and that nothing of the file outlives the call.
 #include "skelda.h"

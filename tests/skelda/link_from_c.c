@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* A C program, built and linked by the C compiler alone, maps itself. */
 #include <sys/stat.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Preloaded into the daemon to make one call fail as a system under
 // strain would.  VANTREL_FAULT names it:
 //   getprotobyname  finds no "tcp" entry;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // What the tests of the text listener daemon share: a network of each
 // test's own, the daemon under test with its standard output drained into
 // a string, TCP clients on 127.0.0.1:8000, readers of /proc, and the

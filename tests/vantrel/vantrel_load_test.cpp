@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Load and fault tests of the text listener daemon: many clients, many
 // connections, clients that misbehave, and a stop in the middle of
 // traffic, against the real program on 127.0.0.1:8000.  Every loop is

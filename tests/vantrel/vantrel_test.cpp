@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Integration tests of the text listener daemon: each starts the real
 // program with its standard output on a pipe, talks to it over loopback on
 // port 8000 and reads what it prints.  Clients end their side first, so no
