@@ -3,6 +3,8 @@
 #ifndef RUN_H
 #define RUN_H
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -83,6 +86,25 @@ run(const std::vector<std::string> &argv, const std::string *input = nullptr)
 	waitpid(pid, &status, 0);
 	r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 	return r;
+}
+
+/* A command line for the shell, and the status and messages it must end with. */
+struct Failure {
+	const char *name, *command;
+	int status;
+	const char *err;
+};
+
+/* Runs each command: it must end as its row says, writing nothing on standard output. */
+inline void
+expectFailures(std::initializer_list<Failure> cases)
+{
+	for (const auto &c : cases) {
+		Outcome r = run({"/bin/sh", "-c", c.command});
+		EXPECT_EQ(r.status, c.status) << c.name;
+		EXPECT_EQ(r.out, "") << c.name;
+		EXPECT_EQ(r.err, c.err) << c.name;
+	}
 }
 
 /* A listing written to a temporary file for the length of a test. */

@@ -118,23 +118,13 @@ TEST(Dresk, ReadsStandardInputOnlyWithoutArguments)
 
 TEST(Dresk, FailsWhenItCannotWriteOrRead)
 {
-	struct {
-		const char *name, *command;
-		int status;
-		const char *err;
-	} cases[] = {
+	expectFailures({
 		{"full disk", DRESK " " EXAMPLES "/oldserv-users.lst > /dev/full", 1,
 		    "dresk: error writing standard output\n"},
 		{"directory on standard input", DRESK " < /", 2, "input in flex scanner failed\n"},
 		{"read error", DRESK " /proc/self/mem " EXAMPLES "/oldserv-users.lst", 2,
 		    "input in flex scanner failed\n"},
-	};
-	for (const auto &c : cases) {
-		Outcome r = run({"/bin/sh", "-c", c.command});
-		EXPECT_EQ(r.status, c.status) << c.name;
-		EXPECT_EQ(r.out, "") << c.name;
-		EXPECT_EQ(r.err, c.err) << c.name;
-	}
+	});
 }
 
 } // namespace
