@@ -19,7 +19,8 @@
 #include "torbek00.h"
 
 static const char HEADER[] = "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
-static const char LOG[] = " >> TORBEK00.LOG";
+/* Appends what a command prints to the log that the script starts afresh. */
+static const char TO_LOG[] = " >> TORBEK00.LOG";
 
 /* Owners whose files go to a personal directory of another name. */
 static const struct {
@@ -304,13 +305,12 @@ warn(const Record &r, const std::string &text)
 	NdirProgramWarn(m + text);
 }
 
-/* Writes the lines of a record and passes the hook's result on. */
+/* Writes the lines of a record. */
 template <size_t N>
-static int
-emit(std::ostream &os, const Text<N> &text, int result)
+static void
+writeLines(std::ostream &os, const Text<N> &text)
 {
 	NdirProgramWrite(os, text.buf, text.n);
-	return result;
 }
 
 /* The file's old place: SERVER/VOLUME:PATH\NAME, or placeholders. */
@@ -347,14 +347,17 @@ torbek00::FileUpdate()
 	sourceName(source, r);
 	if (!r.owner || !r.server || !r.volume || !r.name) {
 		out << "ECHO Error: " << source.buf << "    (";
-		out.field(r.owner, "<FileOwner>") << ")" << LOG << "\n";
+		out.field(r.owner, "<FileOwner>") << ")" << TO_LOG << "\n";
 		warn(r, "incomplete record: the rest of the listing is skipped");
-		return emit(yyout, out, 0);
+		writeLines(yyout, out);
+		return 0;
 	}
 
 	out << "ECHO " << source.buf << "\n";
-	if (isProgramFile(r.name))
-		return emit(yyout, out, 1);
+	if (isProgramFile(r.name)) {
+		writeLines(yyout, out);
+		return 1;
+	}
 
 	Text<TARGET_MAX> target;
 	if (isSharedOwner(r.owner))
@@ -369,12 +372,13 @@ torbek00::FileUpdate()
 	target.field(r.name);
 
 	out << "MYMKDIR -p ";
-	out.slashed(target.buf, directory) << LOG << "\n";
-	out << "NCOPY /V " << source.buf << " " << target.buf << LOG << "\n\n";
+	out.slashed(target.buf, directory) << TO_LOG << "\n";
+	out << "NCOPY /V " << source.buf << " " << target.buf << TO_LOG << "\n\n";
 	if (!targets.insert(dosNameHash(target.buf, target.n))) {
 		std::string again = "copied to ";
 		NdirProgramShow(again, target.buf);
 		warn(r, again + " again: the earlier copy is overwritten");
 	}
-	return emit(yyout, out, 1);
+	writeLines(yyout, out);
+	return 1;
 }
