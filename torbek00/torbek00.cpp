@@ -9,6 +9,7 @@
  * and Windows command interpreter reads as one %.  A file whose names the
  * script cannot carry safely is left out with a warning.
  */
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -65,34 +66,38 @@ template <size_t N> struct Text {
 
 	Text() { buf[0] = '\0'; }
 
-	Text &operator<<(const char *s)
+	/* Appends at most `len' bytes of s: a line is built by whole copies. */
+	Text &append(const char *s, size_t len)
 	{
-		while (*s != '\0' && n < N)
-			buf[n++] = *s++;
+		len = std::min(len, N - n);
+		memcpy(buf + n, s, len);
+		n += len;
 		buf[n] = '\0';
 		return *this;
 	}
+
+	Text &operator<<(const char *s) { return append(s, strnlen(s, N - n)); }
 
 	/* Appends a field of the listing, % doubled, or the placeholder. */
 	Text &field(const char *s, const char *placeholder = "")
 	{
 		if (s == nullptr)
 			return *this << placeholder;
-		for (; *s != '\0' && n < N; s++) {
-			if (*s == '%' && n < N - 1)
-				buf[n++] = '%';
-			buf[n++] = *s;
+		for (const char *pct; (pct = strchr(s, '%')) != nullptr; s = pct + 1) {
+			append(s, static_cast<size_t>(pct - s));
+			append("%%", n < N - 1 ? 2 : 1);
 		}
-		buf[n] = '\0';
-		return *this;
+		return *this << s;
 	}
 
 	/* Appends the first `len' bytes of s, each backslash as a slash. */
 	Text &slashed(const char *s, size_t len)
 	{
-		for (const char *end = s + len; s < end && n < N; s++)
-			buf[n++] = *s == '\\' ? '/' : *s;
-		buf[n] = '\0';
+		char *p = buf + n;
+
+		append(s, len);
+		while ((p = static_cast<char *>(memchr(p, '\\', static_cast<size_t>(buf + n - p)))) != nullptr)
+			*p++ = '/';
 		return *this;
 	}
 };
