@@ -124,9 +124,7 @@ NdirReadName(In &in, char (&name)[9])
 {
 	name[0] = '\0';
 	in.word(name, sizeof name);			/* >> setw(9) >> name */
-	std::streamsize length = 0;	/* no call of strlen for 8 characters */
-	while (length < static_cast<std::streamsize>(sizeof name - 1) && name[length] != '\0')
-		length++;
+	std::streamsize length = static_cast<std::streamsize>(strnlen(name, sizeof name - 1));
 	if (length == sizeof name - 1)
 		for (int c; (c = in.peek()) != EOF && !NdirIsSpace(c); length++)
 			in.get();

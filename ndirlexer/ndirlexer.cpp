@@ -85,15 +85,14 @@ text(char *field)
 static char *
 compose(char (&buf)[14], const char (&name)[9], const char (&extension)[4])
 {
-	size_t n = 0;
+	size_t n = strnlen(name, sizeof name - 1);
 
-	/* Copied a character at a time: calls cost more than such short texts. */
-	for (; n < sizeof name - 1 && name[n] != '\0'; n++)
-		buf[n] = name[n];
+	memcpy(buf, name, n);
 	if (extension[0] != '\0') {
+		size_t e = strnlen(extension, sizeof extension - 1);
 		buf[n++] = '.';
-		for (size_t e = 0; e < sizeof extension - 1 && extension[e] != '\0'; e++)
-			buf[n++] = extension[e];
+		memcpy(buf + n, extension, e);
+		n += e;
 	}
 	buf[n] = '\0';
 	return text(buf);

@@ -42,7 +42,7 @@ const int YEAR_DAYS = 12 * MONTH_DAYS;
  * Consecutive days have consecutive keys, so the days of any 22 years
  * (DAY_SLOTS / YEAR_DAYS) have slots of their own, more than the dates of
  * a server's listing span; a day outside them only costs its conversion
- * again.  8 bytes a slot: 64 KiB, cleared whole on a change of zone.
+ * again.  16 bytes a slot: 128 KiB, cleared whole on a change of zone.
  */
 const int DAY_SLOTS = 8192;
 
@@ -53,37 +53,15 @@ const int DAY_SLOTS = 8192;
  */
 const size_t ZONE_LEN = 128;
 
-/* An offset that no zone has: the day is not regular (below). */
-const int IRREGULAR = INT_MIN;
-
-/* Only the day's UTC offset is kept; its midnight UTC is computed. */
 struct Day {
+	time_t midnight;	/* the day's local midnight */
 	int key;		/* -1: an empty slot */
-	int offset;		/* seconds east of UTC, or IRREGULAR */
+	bool regular;		/* false: the day goes to mktime */
 };
 
 Day days[DAY_SLOTS];
 char zone[ZONE_LEN];		/* TZ that the cached days belong to */
 bool zoneKept;			/* false: convert every time with mktime */
-
-/* Leap years from year 1 to year y of the Gregorian calendar. */
-long
-leapYears(long y)
-{
-	return y / 4 - y / 100 + y / 400;
-}
-
-/* Midnight UTC at the start of a day, for tm_year 0 (1900) and later. */
-time_t
-midnightUtc(int year, int month, int day)
-{
-	static const int before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-	long y = 1900L + year;
-	long leaps = leapYears(month < 2 ? y - 1 : y) - leapYears(1969);
-	long sinceEpoch = 365 * (y - 1970) + leaps + before[month] + day - 1;
-
-	return static_cast<time_t>(sinceEpoch) * 86400;
-}
 
 /* The UTC offset in force at t, by localtime_r, or LONG_MIN. */
 long
@@ -110,14 +88,18 @@ lookupDay(int year, int month, int day)
 
 	if (d.key == key)
 		return d;
-	time_t utc = midnightUtc(year, month, day);
-	long offset = offsetAt(utc);
-	bool regular = offset > INT_MIN && offset <= INT_MAX;
-	for (int i = -1; i <= 2 && regular; i++)
-		if (offsetAt(utc - offset + i * 86400L) != offset)
-			regular = false;
+	struct tm utc = {};
+	utc.tm_year = year;
+	utc.tm_mon = month;
+	utc.tm_mday = day;
+	time_t midnightUtc = timegm(&utc);
+	long offset = offsetAt(midnightUtc);
 	d.key = key;
-	d.offset = regular ? static_cast<int>(offset) : IRREGULAR;
+	d.midnight = midnightUtc - offset;
+	d.regular = midnightUtc != static_cast<time_t>(-1) && offset != LONG_MIN;
+	for (int i = -1; i <= 2 && d.regular; i++)
+		if (offsetAt(d.midnight + i * 86400L) != offset)
+			d.regular = false;
 	return d;
 }
 
@@ -162,9 +144,8 @@ NdirMakeTime(struct tm *tm)
 {
 	if (zoneKept && ordinary(tm)) {
 		const Day &d = lookupDay(tm->tm_year, tm->tm_mon, tm->tm_mday);
-		if (d.offset != IRREGULAR)
-			return midnightUtc(tm->tm_year, tm->tm_mon, tm->tm_mday) -
-			    d.offset + static_cast<time_t>(tm->tm_hour) * 3600 +
+		if (d.regular)
+			return d.midnight + static_cast<time_t>(tm->tm_hour) * 3600 +
 			    static_cast<time_t>(tm->tm_min) * 60;
 	}
 	return mktime(tm);
