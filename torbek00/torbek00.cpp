@@ -289,26 +289,6 @@ torbek00::ForgetTargets()
 	targets.clear();
 }
 
-/* Warns about a record: its source name, its owner and the text. */
-static void
-warn(const Record &r, const std::string &text)
-{
-	std::string m;
-
-	NdirProgramShow(m, r.server ? r.server : "<VolServer>");
-	m += "/";
-	NdirProgramShow(m, r.volume ? r.volume : "<VolVolume>");
-	m += ":";
-	if (r.path) {
-		NdirProgramShow(m, r.path);
-		m += "\\";
-	}
-	NdirProgramShow(m, r.name ? r.name : "<FileName>");
-	m += " (";
-	NdirProgramShow(m, r.owner ? r.owner : "<FileOwner>");
-	m += "): ";
-	NdirProgramWarn(m + text);
-}
 
 /* Writes the lines of a record. */
 template <size_t N>
@@ -318,15 +298,38 @@ writeLines(std::ostream &os, const Text<N> &text)
 	NdirProgramWrite(os, text.buf, text.n);
 }
 
-/* The file's old place: SERVER/VOLUME:PATH\NAME, or placeholders. */
+/*
+ * The file's old place, SERVER/VOLUME:PATH\NAME, with a placeholder for a
+ * part that is missing.  add(text, field) appends one piece; field tells
+ * the listing's text from the program's own, which the script and the
+ * warnings write each in their own way.
+ */
+template <class Add>
 static void
-sourceName(Text<SOURCE_MAX> &source, const Record &r)
+sourceName(const Record &r, Add add)
 {
-	source.field(r.server, "<VolServer>") << "/";
-	source.field(r.volume, "<VolVolume>") << ":";
-	if (r.path)
-		source.field(r.path) << "\\";
-	source.field(r.name, "<FileName>");
+	add(r.server ? r.server : "<VolServer>", r.server != nullptr);
+	add("/", false);
+	add(r.volume ? r.volume : "<VolVolume>", r.volume != nullptr);
+	add(":", false);
+	if (r.path) {
+		add(r.path, true);
+		add("\\", false);
+	}
+	add(r.name ? r.name : "<FileName>", r.name != nullptr);
+}
+
+/* Warns about a record: its source name and owner, shown safely, and the text. */
+static void
+warn(const Record &r, const std::string &text)
+{
+	std::string m;
+
+	sourceName(r, [&m](const char *piece, bool) { NdirProgramShow(m, piece); });
+	m += " (";
+	NdirProgramShow(m, r.owner ? r.owner : "<FileOwner>");
+	m += "): ";
+	NdirProgramWarn(m + text);
 }
 
 int
@@ -349,7 +352,12 @@ torbek00::FileUpdate()
 	}
 
 	/* An incomplete record ends the work on this listing. */
-	sourceName(source, r);
+	sourceName(r, [&source](const char *piece, bool field) {
+		if (field)
+			source.field(piece);
+		else
+			source << piece;
+	});
 	if (!r.owner || !r.server || !r.volume || !r.name) {
 		out << "ECHO Error: " << source.buf << "    (";
 		out.field(r.owner, "<FileOwner>") << ")" << TO_LOG << "\n";
