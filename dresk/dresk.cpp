@@ -30,7 +30,7 @@ int
 NdirLexerList::printPath(const char *name)
 {
 	/* Each field's size counts its NUL: room for "\", ":" and "\" too. */
-	char line[NDIR_SERVER_LEN + NDIR_VOLUME_LEN + NDIR_PATH_LEN + NDIR_NAME_MAX + 1];
+	char line[NDIR_SERVER_LEN + NDIR_VOLUME_LEN + NDIR_PATH_LEN + NDIR_FULL_NAME_LEN];
 	char *p = line;
 	const char *path = VolPath();
 

@@ -51,8 +51,8 @@ NdirFuzzPrograms(const uint8_t *data, size_t size)
 
 	std::stringbuf forTorbek00(listing);
 	NdirProgramScan(makeTorbek00, &forTorbek00, "fuzz");
-	/* The targets of one input are all a run needs to remember. */
-	torbek00::ForgetTargets();
+	/* Each input is a run of its own. */
+	torbek00::ResetRun();
 	std::stringbuf forDresk(listing);
 	NdirProgramScan(makeDresk, &forDresk, "fuzz");
 	return 0;

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "ndirlexer.h"
+#include "ndirrecord.h"
 #include "ndirread.h"
 #include "ndirtime.h"
 
@@ -62,11 +62,11 @@ NdirReadGrouped(In &in)
 
 	for (;;) {
 		int group = 0;
-		in.number(group);			/* read a number (as int) */
+		in.number(group);
 		if (in.fail() && group == 0)
 			break;
 		target = NdirGroup(target, group);
-		if (in.get() != ',')			/* take one */
+		if (in.get() != ',')
 			break;
 	}
 	return target;
@@ -92,7 +92,7 @@ NdirReadDate(In &in, bool skipMeridiem)
 	in.ignore(1);
 	in.number(minutes);
 	bool complete = !in.fail();
-	int meridiem = in.peek();			/* look */
+	int meridiem = in.peek();
 	if (skipMeridiem)
 		in.ignore(1);
 
@@ -120,10 +120,10 @@ NdirReadDate(In &in, bool skipMeridiem)
  * found where they are.  Returns the length of the whole word.
  */
 template <class In> std::streamsize
-NdirReadName(In &in, char (&name)[9])
+NdirReadName(In &in, char (&name)[NDIR_NAME_LEN])
 {
 	name[0] = '\0';
-	in.word(name, sizeof name);			/* >> setw(9) >> name */
+	in.word(name, sizeof name);
 	std::streamsize length = static_cast<std::streamsize>(strnlen(name, sizeof name - 1));
 	if (length == sizeof name - 1)
 		for (int c; (c = in.peek()) != EOF && !NdirIsSpace(c); length++)

@@ -80,10 +80,11 @@ text(char *field)
 
 /*
  * NAME, or NAME.EXT when there is an extension, in `buf'.  The fields are
- * NUL-terminated within their sizes, so the result fits 8 + 1 + 3 + 1.
+ * NUL-terminated within their sizes, so the result always fits.
  */
 static char *
-compose(char (&buf)[14], const char (&name)[9], const char (&extension)[4])
+compose(char (&buf)[NDIR_FULL_NAME_LEN], const char (&name)[NDIR_NAME_LEN],
+    const char (&extension)[NDIR_EXTENSION_LEN])
 {
 	size_t n = strnlen(name, sizeof name - 1);
 
@@ -105,7 +106,7 @@ char *NdirLexer::VolPath() { return text(vol.path); }
 char *
 NdirLexer::DirName()
 {
-	static char buf[14];
+	static char buf[NDIR_FULL_NAME_LEN];
 	return compose(buf, dir.name, dir.extension);
 }
 
@@ -117,7 +118,7 @@ time_t NdirLexer::DirCreateTime() { return dir.createTime; }
 char *
 NdirLexer::FileName()
 {
-	static char buf[14];
+	static char buf[NDIR_FULL_NAME_LEN];
 	return compose(buf, file.name, file.extension);
 }
 

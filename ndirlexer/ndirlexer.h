@@ -20,57 +20,7 @@
 #include <FlexLexer.h>
 #endif
 
-/* Field sizes, each counting the terminating NUL. */
-const int NDIR_SERVER_LEN = 48;
-const int NDIR_VOLUME_LEN = 48;
-const int NDIR_PATH_LEN = 256;
-
-/* The last volume line: server, volume and the path within the volume. */
-struct NdirVol {
-	char server[NDIR_SERVER_LEN];
-	char volume[NDIR_VOLUME_LEN];
-	char path[NDIR_PATH_LEN];
-
-	NdirVol() { clear(); }
-	void clear();
-};
-
-/* The last directory line of the current volume. */
-struct NdirDir {
-	char name[9];
-	char extension[4];
-	char inheritedRights[9];	/* 8 characters as printed, then NUL */
-	char effectiveRights[9];	/* 8 characters as printed, then NUL */
-	char owner[12];
-	time_t createTime;
-
-	NdirDir() { clear(); }
-	void clear();
-};
-
-/* The last file line of the current volume. */
-struct NdirFile {
-	char name[9];
-	char extension[4];
-	long size;
-	time_t updateTime;
-	char flags[19];			/* 18 characters as printed, then NUL */
-	char owner[12];
-
-	NdirFile() { clear(); }
-	void clear();
-};
-
-/* The numbers of the count lines, as printed; nothing is added up. */
-struct NdirFileStats {
-	long fileCount;
-	long fileBlocks;
-	long fileBytes;
-	long fileBlockBytes;
-
-	NdirFileStats() { clear(); }
-	void clear();
-};
+#include "ndirrecord.h"
 
 class NdirLexer : public yyFlexLexer {
 public:

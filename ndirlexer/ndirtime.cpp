@@ -38,6 +38,9 @@ const int LAST_YEAR = 1100;
 const int MONTH_DAYS = 31;
 const int YEAR_DAYS = 12 * MONTH_DAYS;
 
+const time_t HOUR_SECONDS = 3600;
+const time_t DAY_SECONDS = 24 * HOUR_SECONDS;
+
 /*
  * Consecutive days have consecutive keys, so the days of any 22 years
  * (DAY_SLOTS / YEAR_DAYS) have slots of their own, more than the dates of
@@ -98,7 +101,7 @@ lookupDay(int year, int month, int day)
 	d.midnight = midnightUtc - offset;
 	d.regular = midnightUtc != static_cast<time_t>(-1) && offset != LONG_MIN;
 	for (int i = -1; i <= 2 && d.regular; i++)
-		if (offsetAt(d.midnight + i * 86400L) != offset)
+		if (offsetAt(d.midnight + i * DAY_SECONDS) != offset)
 			d.regular = false;
 	return d;
 }
@@ -145,8 +148,7 @@ NdirMakeTime(struct tm *tm)
 	if (zoneKept && ordinary(tm)) {
 		const Day &d = lookupDay(tm->tm_year, tm->tm_mon, tm->tm_mday);
 		if (d.regular)
-			return d.midnight + static_cast<time_t>(tm->tm_hour) * 3600 +
-			    static_cast<time_t>(tm->tm_min) * 60;
+			return d.midnight + tm->tm_hour * HOUR_SECONDS + tm->tm_min * 60;
 	}
 	return mktime(tm);
 }

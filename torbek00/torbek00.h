@@ -15,13 +15,14 @@ class torbek00 : public NdirLexer {
 public:
 	torbek00(std::istream *in, std::ostream *out) : NdirLexer(in, out) {}
 
+	int VolUpdate() override;
 	int FileUpdate() override;
 
 	/*
-	 * Forgets the copy targets of the run, against which every new
-	 * target is checked: for a process that writes many scripts.
+	 * Starts a new run: the header is written again, and no earlier
+	 * target counts; for a process that writes many scripts.
 	 */
-	static void ForgetTargets();
+	static void ResetRun();
 };
 
 #endif /* TORBEK00_H */

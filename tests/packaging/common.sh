@@ -45,6 +45,7 @@ expected_files() {
 	$BINDIR/dresk
 	$BINDIR/Vantrel
 	$INCLUDEDIR/ndirlexer.h
+	$INCLUDEDIR/ndirrecord.h
 	$INCLUDEDIR/skelda.h
 	$LIBDIR/libndirlexer.a
 	$LIBDIR/libskelda.a

@@ -55,6 +55,7 @@ ndirtools usr/share/doc/ndirtools/CHANGELOG.md
 ndirtools usr/share/doc/ndirtools/changelog.gz
 ndirtools usr/share/doc/ndirtools/copyright
 ndirtools-dev usr/include/ndirlexer.h
+ndirtools-dev usr/include/ndirrecord.h
 ndirtools-dev usr/include/skelda.h
 ndirtools-dev usr/lib/$multiarch/libndirlexer.a
 ndirtools-dev usr/lib/$multiarch/libskelda.a

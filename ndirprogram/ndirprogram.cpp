@@ -18,6 +18,13 @@ static const char *listingName = "";
 /* Set when output could not be written, or a record was left out. */
 static bool writeFailed, failed;
 
+/* Every message goes out in one write: standard error is unbuffered. */
+static void
+say(const std::string &line)
+{
+	std::cerr << line << std::flush;
+}
+
 /*
  * Drops every CR that a LF follows within s[from, to) and returns the new
  * end.  Listings with Unix line ends cost one memchr per block.
@@ -57,6 +64,15 @@ NdirLineEnds::fill(char *s, std::streamsize n)
 	return got;
 }
 
+void
+NdirLineEnds::Drain()
+{
+	char block[4096];
+
+	while (fill(block, sizeof block) == sizeof block)
+		continue;
+}
+
 std::streambuf::int_type
 NdirLineEnds::underflow()
 {
@@ -90,8 +106,10 @@ NdirProgramScan(NdirMakeLexer make, std::streambuf *source, const char *listing)
 	int stopped = lexer->yylex();
 	delete lexer;
 
-	/* Only a listing read to its end is known to end inside a line. */
-	if (!stopped && text.EndsInsideLine())
+	/* A scan that stopped has left the end of the listing unread. */
+	if (stopped)
+		text.Drain();
+	if (text.EndsInsideLine())
 		NdirProgramWarn("no line feed after the last line: the listing may be cut short");
 	return stopped;
 }
@@ -107,7 +125,7 @@ scanFile(NdirMakeLexer make, const char *name)
 	std::ifstream in(name);
 
 	if (!in.is_open() || (stat(name, &st) == 0 && S_ISDIR(st.st_mode))) {
-		std::cerr << "Unable to open " << name << "\n";
+		say(std::string("Unable to open ") + name + "\n");
 		return;
 	}
 	NdirProgramScan(make, in.rdbuf(), name);
@@ -128,7 +146,7 @@ NdirProgramMain(const char *name, NdirMakeLexer make, bool readsInput,
 
 	/* Output that could not be written in full is no success. */
 	if (!std::cout.flush() || writeFailed) {
-		std::cerr << programName << ": error writing standard output\n";
+		say(std::string(programName) + ": error writing standard output\n");
 		return 1;
 	}
 	return failed ? 1 : 0;
@@ -149,8 +167,7 @@ NdirProgramWarn(const std::string &text)
 	std::string line = programName;
 
 	line.append(": ").append(listingName).append(": ").append(text).append("\n");
-	/* One write: standard error is unbuffered. */
-	std::cerr << line;
+	say(line);
 }
 
 void

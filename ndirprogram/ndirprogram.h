@@ -17,9 +17,6 @@
 
 #include "ndirlexer.h"
 
-/* The longest name DirName() and FileName() give: NAME.EXT. */
-const size_t NDIR_NAME_MAX = sizeof NdirFile::name - 1 + 1 + sizeof NdirFile::extension - 1;
-
 /*
  * Reads another stream buffer with every carriage return that stands
  * just before a line feed left out, so that a listing saved on DOS reads
@@ -32,6 +29,8 @@ public:
 
 	/* Whether the input read so far ends inside a line. */
 	bool EndsInsideLine() const { return last != '\n'; }
+	/* Reads what is left, to learn how the input ends. */
+	void Drain();
 
 protected:
 	int_type underflow() override;

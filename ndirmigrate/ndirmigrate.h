@@ -1,0 +1,113 @@
+/* SPDX-License-Identifier: ISC */
+/*
+ * The migration rules: which listed files the script copies, where to,
+ * and which records it refuses.  torbek00 writes the script by them and
+ * ndircheck sizes and checks the copy by them, so that both always agree.
+ * Not installed.
+ */
+#ifndef NDIRMIGRATE_H
+#define NDIRMIGRATE_H
+
+#include <cstddef>
+#include <string>
+
+#include "ndirlexer.h"
+
+/* The fields of a file record that the script is made of; null when absent. */
+struct NdirRecord {
+	const char *server, *volume, *path, *name, *owner;
+};
+
+/* What the script does with a record. */
+enum NdirFate {
+	NDIR_REFUSED,		/* no line; a warning */
+	NDIR_INCOMPLETE,	/* an error line, and the listing ends */
+	NDIR_ECHOED,		/* a program file: named, not copied */
+	NDIR_COPIED,
+};
+
+/* The drive roots of the targets and the folder below an owner's. */
+const char NDIR_SHARED_ROOT[] = "N:\\";
+const char NDIR_PERSONAL_ROOT[] = "O:\\";
+const char NDIR_OLD_SERVER[] = "\\OLDSERV\\";
+
+/*
+ * Judges the volume line the scanner has just read (from VolUpdate):
+ * the reason it cannot be carried, or null.  The verdict holds for every
+ * file of the block.
+ */
+const char *NdirJudgeVolume(NdirLexer &lexer);
+
+/*
+ * Judges the file record the scanner has just read (from FileUpdate),
+ * under the verdict on its volume; `reason' gets the reason of a refusal.
+ */
+NdirFate NdirJudgeFile(NdirLexer &lexer, const char *volumeRefusal, NdirRecord &r,
+    const char **reason);
+
+/* The folder under O:\ for an owner, or null for the shared drive N:\. */
+const char *NdirOwnerFolder(const char *owner);
+
+/*
+ * Composers of the names in the script.  add(piece, fromListing) takes
+ * one piece; fromListing tells the listing's text from the rules' own,
+ * which the script writes each in its own way.
+ */
+
+/* The file's old place: SERVER/VOLUME:PATH\NAME, placeholders for what is absent. */
+template <class Add> void
+NdirSourceName(const NdirRecord &r, Add add)
+{
+	add(r.server ? r.server : "<VolServer>", r.server != nullptr);
+	add("/", false);
+	add(r.volume ? r.volume : "<VolVolume>", r.volume != nullptr);
+	add(":", false);
+	if (r.path) {
+		add(r.path, true);
+		add("\\", false);
+	}
+	add(r.name ? r.name : "<FileName>", r.name != nullptr);
+}
+
+/* The target directory: N:\PATH, or O:\FOLDER\OLDSERV\PATH. */
+template <class Add> void
+NdirTargetDirectory(const NdirRecord &r, Add add)
+{
+	const char *folder = NdirOwnerFolder(r.owner);
+
+	if (folder == nullptr)
+		add(NDIR_SHARED_ROOT, false);
+	else {
+		add(NDIR_PERSONAL_ROOT, false);
+		add(folder, true);
+		add(NDIR_OLD_SERVER, false);
+	}
+	if (r.path)
+		add(r.path, true);
+}
+
+/*
+ * What follows the directory in the target: a backslash and the name.
+ * The backslash is added also at the volume root, where the directory
+ * already ends in one; DOS reads the two as one.
+ */
+template <class Add> void
+NdirTargetLeaf(const NdirRecord &r, Add add)
+{
+	add("\\", false);
+	add(r.name, true);
+}
+
+/*
+ * The target as DOS compares it, into `key' (room for the target and its
+ * NUL), returning its length: "/" and "\" alike, a run of separators
+ * as one, no separator at the end, ASCII letters in upper case.  Bytes
+ * above 127 stay as they are: their case depends on the code page.
+ */
+size_t NdirDosKey(const char *target, char *key);
+
+/* Warnings about a record: its source name and owner, shown safely, and the text. */
+void NdirWarnRecord(const NdirRecord &r, const std::string &text);
+void NdirWarnCopiedAgain(const NdirRecord &r, const char *target);
+
+#endif /* NDIRMIGRATE_H */
