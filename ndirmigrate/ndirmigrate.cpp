@@ -50,6 +50,9 @@ static const char TRAILING_DOT[] = "left out: a name ends in a full stop, which 
 static const char SWITCH[] = "left out: a name begins with /, which NCOPY takes for an option";
 static const char CUT[] =
     "left out: a name is longer than the listing's field holds: the real name is unknown";
+/* Why the other records that are not copied are not. */
+static const char INCOMPLETE[] = "incomplete record: the rest of the listing is skipped";
+static const char PROGRAM[] = "named, not copied: a program file (.EXE, .DLL)";
 
 const char *
 NdirOwnerFolder(const char *owner)
@@ -220,9 +223,15 @@ NdirJudgeFile(NdirLexer &lexer, const char *volumeRefusal, NdirRecord &r, const 
 		*reason = CUT;
 	if (*reason != nullptr)
 		return NDIR_REFUSED;
-	if (!r.owner || !r.server || !r.volume || !r.name)
+	if (!r.owner || !r.server || !r.volume || !r.name) {
+		*reason = INCOMPLETE;
 		return NDIR_INCOMPLETE;
-	return isProgramFile(r.name) ? NDIR_ECHOED : NDIR_COPIED;
+	}
+	if (isProgramFile(r.name)) {
+		*reason = PROGRAM;
+		return NDIR_ECHOED;
+	}
+	return NDIR_COPIED;
 }
 
 size_t

@@ -40,7 +40,9 @@ const char *NdirJudgeVolume(NdirLexer &lexer);
 
 /*
  * Judges the file record the scanner has just read (from FileUpdate),
- * under the verdict on its volume; `reason' gets the reason of a refusal.
+ * under the verdict on its volume.  `reason' gets why the file is not
+ * copied, in the words of the warnings: a refusal, an incomplete record
+ * or a program file; null for a copied one.
  */
 NdirFate NdirJudgeFile(NdirLexer &lexer, const char *volumeRefusal, NdirRecord &r,
     const char **reason);
@@ -69,19 +71,30 @@ NdirSourceName(const NdirRecord &r, Add add)
 	add(r.name ? r.name : "<FileName>", r.name != nullptr);
 }
 
+/*
+ * The part of the target that is the owner's: the folder O:\FOLDER, or
+ * the drive root N:\ for the shared accounts.  True for a folder.
+ */
+template <class Add> bool
+NdirTargetGroup(const NdirRecord &r, Add add)
+{
+	const char *folder = NdirOwnerFolder(r.owner);
+
+	if (folder == nullptr) {
+		add(NDIR_SHARED_ROOT, false);
+		return false;
+	}
+	add(NDIR_PERSONAL_ROOT, false);
+	add(folder, true);
+	return true;
+}
+
 /* The target directory: N:\PATH, or O:\FOLDER\OLDSERV\PATH. */
 template <class Add> void
 NdirTargetDirectory(const NdirRecord &r, Add add)
 {
-	const char *folder = NdirOwnerFolder(r.owner);
-
-	if (folder == nullptr)
-		add(NDIR_SHARED_ROOT, false);
-	else {
-		add(NDIR_PERSONAL_ROOT, false);
-		add(folder, true);
+	if (NdirTargetGroup(r, add))
 		add(NDIR_OLD_SERVER, false);
-	}
 	if (r.path)
 		add(r.path, true);
 }
