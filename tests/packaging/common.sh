@@ -43,6 +43,7 @@ expected_files() {
 	cat <<-LIST
 	$BINDIR/torbek00
 	$BINDIR/dresk
+	$BINDIR/ndircheck
 	$BINDIR/Vantrel
 	$INCLUDEDIR/ndirlexer.h
 	$INCLUDEDIR/ndirrecord.h
@@ -55,6 +56,7 @@ expected_files() {
 	lib/systemd/system/vantrel.service
 	$MANDIR/man1/torbek00.1
 	$MANDIR/man1/dresk.1
+	$MANDIR/man1/ndircheck.1
 	$MANDIR/man3/filemap.3
 	$MANDIR/man3/ndirlexer.3
 	$MANDIR/man8/Vantrel.8

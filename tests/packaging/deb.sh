@@ -46,10 +46,12 @@ while read -r p file; do
 done <<LIST | sort >"$scratch/want"
 ndirtools usr/bin/torbek00
 ndirtools usr/bin/dresk
+ndirtools usr/bin/ndircheck
 ndirtools usr/bin/Vantrel
 ndirtools lib/systemd/system/vantrel.service
 ndirtools usr/share/man/man1/torbek00.1.gz
 ndirtools usr/share/man/man1/dresk.1.gz
+ndirtools usr/share/man/man1/ndircheck.1.gz
 ndirtools usr/share/man/man8/Vantrel.8.gz
 ndirtools usr/share/doc/ndirtools/CHANGELOG.md
 ndirtools usr/share/doc/ndirtools/changelog.gz

@@ -17,7 +17,7 @@ check_tree() {
 	fi
 	[ "$(find "$top" -type f | wc -l)" -eq "$(wc -l <"$scratch/want")" ] ||
 	    fail "files installed outside $dir"
-	for p in torbek00 dresk Vantrel; do
+	for p in torbek00 dresk ndircheck Vantrel; do
 		[ -x "$dir/$BINDIR/$p" ] || fail "$p is not executable"
 	done
 

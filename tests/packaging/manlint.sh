@@ -13,8 +13,8 @@ install_into "$prefix"
 MANPATH=$prefix/$MANDIR:$(manpath -q 2>/dev/null || echo /usr/share/man)
 export MANPATH
 
-ours='Xr (torbek00 1|dresk 1|Vantrel 8|filemap 3|ndirlexer 3)( \([0-9]+ times\))?$'
-for page in man1/torbek00.1 man1/dresk.1 man8/Vantrel.8 man3/filemap.3 man3/ndirlexer.3; do
+ours='Xr (torbek00 1|dresk 1|ndircheck 1|Vantrel 8|filemap 3|ndirlexer 3)( \([0-9]+ times\))?$'
+for page in man1/torbek00.1 man1/dresk.1 man1/ndircheck.1 man8/Vantrel.8 man3/filemap.3 man3/ndirlexer.3; do
 	file=$prefix/$MANDIR/$page
 	[ -f "$file" ] || fail "$page was not installed"
 	# Without a mandoc.db, mandoc says so for every page it finds.

@@ -25,6 +25,7 @@ while read -r page sections; do
 done <<'PAGES'
 torbek00.1	EXIT_STATUS
 dresk.1	EXIT_STATUS
+ndircheck.1	EXIT_STATUS ENVIRONMENT
 Vantrel.8	EXIT_STATUS FILES
 filemap.3	RETURN_VALUES LIBRARY
 ndirlexer.3	RETURN_VALUES LIBRARY

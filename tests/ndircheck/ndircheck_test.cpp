@@ -1,0 +1,497 @@
+// SPDX-License-Identifier: ISC
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ndirlexer.h"
+#include "run.h"
+#include "zone.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string EXAMPLE_LISTINGS[] = {EXAMPLES "/acctsrv-data.lst", EXAMPLES "/oldserv-sys.lst",
+    EXAMPLES "/oldserv-users.lst"};
+
+/* A file line of the given size, dated 3-15-96 4:07p unless said otherwise. */
+std::string
+entry(const std::string &name, const std::string &ext, const std::string &size,
+    const std::string &owner, const std::string &date = " 3-15-96  4:07p")
+{
+	std::string line = name;
+	line.resize(14, ' ');
+	line += ext;
+	line.resize(17, ' ');
+	line.append(size.size() < 16 ? 16 - size.size() : 1, ' ');
+	return line + size + date + " [Rw-A--------------] " + owner;
+}
+
+std::string
+listing(const std::string &volume, const std::vector<std::string> &files)
+{
+	std::string s = volume + "\n\nFiles:    Size  Last Update  Flags  Owner\n" +
+	    std::string(17, '-') + " ------\n";
+	for (const auto &f : files)
+		s += f + "\n";
+	return s + "\n";
+}
+
+/*
+ * Runs a program of the build with `options' and the listings, each
+ * written to a file of its own, named L1, L2, ... in standard error.
+ */
+Outcome
+runOn(const char *program, const std::vector<std::string> &options,
+    const std::vector<std::string> &listings)
+{
+	std::vector<std::unique_ptr<TempListing>> files;
+	std::vector<std::string> argv = {program};
+	argv.insert(argv.end(), options.begin(), options.end());
+	for (const auto &l : listings) {
+		files.push_back(std::make_unique<TempListing>(l));
+		argv.push_back(files.back()->path);
+	}
+	Outcome r = run(argv);
+	for (size_t i = 0; i < files.size(); i++)
+		for (size_t at; (at = r.err.find(files[i]->path)) != std::string::npos;)
+			r.err.replace(at, files[i]->path.size(), "L" + std::to_string(i + 1));
+	return r;
+}
+
+std::string
+summary(const std::string &counts)
+{
+	return "ndircheck: " + counts + " bytes confirmed\n";
+}
+
+/* A directory for the length of a test, with the new drives in n/ and o/. */
+struct Scratch {
+	std::string dir;
+
+	Scratch()
+	{
+		char name[] = "/tmp/ndircheckXXXXXX";
+		dir = mkdtemp(name);
+		fs::create_directories(dir + "/n");
+		fs::create_directories(dir + "/o");
+	}
+	~Scratch() { fs::remove_all(dir); }
+	Scratch(const Scratch &) = delete;
+	Scratch &operator=(const Scratch &) = delete;
+
+	/* A file of `size' bytes last modified at `time', its directories made. */
+	void file(const std::string &path, off_t size, time_t time) const
+	{
+		std::string p = dir + "/" + path;
+		fs::create_directories(fs::path(p).parent_path());
+		std::ofstream(p).close();
+		fs::resize_file(p, static_cast<uintmax_t>(size));
+		struct timespec times[2] = {{time, 0}, {time, 0}};
+		utimensat(AT_FDCWD, p.c_str(), times, 0);
+	}
+};
+
+/* 3-15-96 4:07p in UTC, the zone of the tests. */
+const time_t LISTED = 826906020;
+
+/* How each test's tree is made: a file, a directory or a symbolic link. */
+struct Node {
+	std::string path;
+	off_t size = 0;
+	time_t time = LISTED;
+	enum Kind { REGULAR, FOLDER, SYMLINK } kind = REGULAR;
+	std::string to = "";
+};
+
+void
+make(const Scratch &s, const std::vector<Node> &tree)
+{
+	for (const auto &n : tree) {
+		std::string p = s.dir + "/" + n.path;
+		fs::create_directories(n.kind == Node::FOLDER ? p : fs::path(p).parent_path().string());
+		if (n.kind == Node::REGULAR)
+			s.file(n.path, n.size, n.time);
+		else if (n.kind == Node::SYMLINK)
+			fs::create_symlink(n.to, p);
+	}
+}
+
+/* The listed size and time of every file, by its source name as the script writes it. */
+typedef std::map<std::string, std::pair<long, time_t>> Listed;
+
+class ListedFiles : public NdirLexer {
+public:
+	ListedFiles(std::istream *in, Listed &files) : NdirLexer(in, nullptr), files(files) {}
+
+	int FileUpdate() override
+	{
+		std::string path = VolPath() ? std::string(VolPath()) + "\\" : "";
+		files[std::string(VolServer()) + "/" + VolVolume() + ":" + path + FileName()] = {FileSize(),
+		    FileUpdateTime()};
+		return 1;
+	}
+
+private:
+	Listed &files;
+};
+
+/*
+ * Does what the NCOPY lines of torbek00's script for the listings do,
+ * with drives N: and O: in n/ and o/: each target becomes a file of the
+ * size and time listed for its source.  Returns the bytes copied.
+ */
+long long
+copyAsTheScript(const Scratch &s, const std::vector<std::string> &listings)
+{
+	Listed listed;
+	std::vector<std::string> argv = {TORBEK00};
+	long long bytes = 0;
+
+	for (const auto &l : listings) {
+		std::ifstream in(l);
+		ListedFiles(&in, listed).yylex();
+		argv.push_back(l);
+	}
+	std::istringstream script(run(argv).out);
+	for (std::string line; std::getline(script, line);) {
+		std::istringstream words(line);
+		std::string command, verify, from, to;
+		if (!(words >> command >> verify >> from >> to) || command != "NCOPY")
+			continue;
+		std::string path(1, static_cast<char>(tolower(to[0])));
+		for (char c : to.substr(2))
+			if (c != '\\')
+				path += c;
+			else if (path.back() != '/')
+				path += '/';
+		auto [size, time] = listed.at(from);
+		s.file(path, size, time);
+		bytes += size;
+	}
+	return bytes;
+}
+
+/* A command of the manual page's examples and the output that it shows. */
+struct Example {
+	std::vector<std::string> argv;
+	std::string output;
+};
+
+/*
+ * The examples of the manual page that show their output: a .Dl line
+ * with the command, then a literal display.  The example listings and
+ * the drives' directories are put in.
+ */
+std::vector<Example>
+manualExamples(const Scratch &s)
+{
+	std::istringstream page(slurp(MANUAL));
+	std::vector<Example> examples;
+
+	for (std::string line; std::getline(page, line);) {
+		if (line.rfind(".Dl $ ndircheck ", 0) != 0)
+			continue;
+		std::istringstream words(line.substr(16));
+		Example e = {{NDIRCHECK}, ""};
+		for (std::string w; words >> w;)
+			if (w == "examples/*.lst")
+				e.argv.insert(e.argv.end(), std::begin(EXAMPLE_LISTINGS), std::end(EXAMPLE_LISTINGS));
+			else
+				e.argv.push_back(std::regex_replace(w, std::regex("/mnt/"), s.dir + "/"));
+		if (!std::getline(page, line) || line != ".Bd -literal")
+			continue;
+		while (std::getline(page, line) && line != ".Ed")
+			e.output += std::regex_replace(line, std::regex("\\\\e"), "\\") + "\n";
+		examples.push_back(e);
+	}
+	return examples;
+}
+
+TEST(Ndircheck, PlansTheExampleListings)
+{
+	std::vector<std::string> argv = {NDIRCHECK};
+	argv.insert(argv.end(), std::begin(EXAMPLE_LISTINGS), std::end(EXAMPLE_LISTINGS));
+	Outcome r = run(argv);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.out, slurp(GOLDEN));
+}
+
+TEST(Ndircheck, PlansFilesAndBytesByOwnersFolderDriveAndReason)
+{
+	const std::string device = "left out: a name is a DOS device name";
+	const std::string unsafe = "left out: a name holds a control character, < > | \" or a . or .. part";
+	const std::string program = "named, not copied: a program file (.EXE, .DLL)";
+	const std::string incomplete = "incomplete record: the rest of the listing is skipped";
+	const std::string overwritten =
+	    "left out: copied, then overwritten by a later file of the same target";
+	struct {
+		const char *name;
+		std::vector<std::string> listings;
+		std::string out, err = "";
+		int status = 0;
+	} cases[] = {
+		{"folders in DOS order, spelt as first copied, then drives and total",
+		    {listing("S\\V:HOME\\QXV0", {entry("PLAN", "TXT", "12,480", "QXV0"),
+		     entry("NOTES", "", "1,000", "IS"), entry("A", "", "5", "abc"),
+		     entry("B", "", "7", "ABC"), entry("C", "", "1", "DRK")})},
+		    "1\t1000\tN:\\\n2\t12\tO:\\abc\n1\t1\tO:\\DRK0\n1\t12480\tO:\\QXV1\n"
+		    "1\t1000\tN:\n4\t12493\tO:\n5\t13493\ttotal\n"},
+		{"program files and refused records left out, by reason",
+		    {listing("S\\V:P", {entry("LOGIN", "EXE", "100", "IS"), entry("NET", "DLL", "50", "IS"),
+		     entry("A<B", "", "7", "IS"), entry("CON", "", "3", "IS"), entry("OK", "", "1", "IS")})},
+		    "1\t1\tN:\\\n1\t1\tN:\n1\t1\ttotal\n1\t7\t" + unsafe + "\n1\t3\t" + device + "\n2\t150\t" +
+		    program + "\n",
+		    "ndircheck: L1: S/V:P\\A<B (IS): " + unsafe + "\nndircheck: L1: S/V:P\\CON (IS): " + device + "\n",
+		    1},
+		{"the last file copied to a target counts, the earlier as overwritten",
+		    {listing("S\\SYS:PUBLIC", {entry("README", "TXT", "100", "IS")}),
+		     listing("S\\VOL1:public", {entry("readme", "txt", "200", "MASTER")})},
+		    "1\t200\tN:\\\n1\t200\tN:\n1\t200\ttotal\n1\t100\t" + overwritten + "\n",
+		    "ndircheck: L2: S/VOL1:public\\readme.txt (MASTER): copied to N:\\public\\readme.txt"
+		    " again: the earlier copy is overwritten\n"},
+		{"an incomplete record ends its listing alone",
+		    {listing("S\\V:P", {entry("A", "", "5", "IS"), entry("B", "", "9", ""), entry("C", "", "3", "IS")}),
+		     listing("S\\V:Q", {entry("D", "", "4", "IS")})},
+		    "2\t9\tN:\\\n2\t9\tN:\n2\t9\ttotal\n1\t9\t" + incomplete + "\n",
+		    "ndircheck: L1: S/V:P\\B (<FileOwner>): " + incomplete + "\n"},
+		{"sums past 64 bits exact",
+		    {listing("S\\V:P", {entry("A", "", "9,223,372,036,854,775,807", "IS"),
+		     entry("B", "", "9,223,372,036,854,775,807", "IS")})},
+		    "2\t18446744073709551614\tN:\\\n2\t18446744073709551614\tN:\n"
+		    "2\t18446744073709551614\ttotal\n"},
+		{"nothing copied", {listing("S\\V:P", {entry("SETUP", "EXE", "100", "IS")})},
+		    "0\t0\ttotal\n1\t100\t" + program + "\n"},
+	};
+	for (const auto &c : cases) {
+		Outcome r = runOn(NDIRCHECK, {}, c.listings);
+		EXPECT_EQ(r.status, c.status) << c.name;
+		EXPECT_EQ(r.out, c.out) << c.name;
+		EXPECT_EQ(r.err, c.err) << c.name;
+	}
+}
+
+/*
+ * Listings that torbek00 copies from, refuses, stops at or warns of: the
+ * same warnings and status, and the plan counts every file that the
+ * script copies, an overwritten one apart.
+ */
+TEST(Ndircheck, WarnsAndCountsAsTorbek00WritesTheScript)
+{
+	struct {
+		const char *name;
+		std::vector<std::string> listings;
+	} cases[] = {
+		{"refusals of every kind", {listing("S\\V:P", {fileLine("A\x1a", "", "IS"),
+		    fileLine("PRN", "TXT", "IS"), fileLine("A+B", "", "IS"), fileLine("..", "", "IS"),
+		    fileLine("OK", "", "I\"S"), fileLine("LONGNAME1", "", "IS"), fileLine("F", "", "N/..")}),
+		    listing("S\\V:X.", {fileLine("A", "", "IS")}), listing("S\\V:/Q", {fileLine("A", "", "IS")})}},
+		{"incomplete records", {listing("SRV1/VOL1:PROJ", {fileLine("README", "TXT", "GUEST")}),
+		    listing("\\VOL1:", {"   "}), listing("S\\V:P", {fileLine("X", "", ""), fileLine("Y", "", "IS")})}},
+		{"a listing begins with file lines after a refused volume",
+		    {listing("S\\V:A<B", {fileLine("A", "", "IS")}), "Files:\n" + fileLine("B", "", "IS") + "\n"}},
+		{"repeated targets in other case, across listings",
+		    {listing("S1\\V:Home", {fileLine("a", "txt", "QXV0"), fileLine("a", "txt", "QXV1")}),
+		     listing("S2\\V:HOME", {fileLine("A", "TXT", "QXV1"), fileLine("B", "", "QXV1")})}},
+		{"cut short", {"S\\V:P\n\nFiles:\n" + fileLine("A", "", "BO")}},
+		{"percent signs", {listing("S%1\\V:P%", {fileLine("100%", "", "A%B")})}},
+	};
+	for (const auto &c : cases) {
+		Outcome script = runOn(TORBEK00, {}, c.listings);
+		Outcome plan = runOn(NDIRCHECK, {}, c.listings);
+		std::string err = script.err;
+		for (size_t at; (at = err.find("torbek00: ")) != std::string::npos;)
+			err.replace(at, 8, "ndircheck");
+		EXPECT_EQ(plan.err, err) << c.name;
+		EXPECT_EQ(plan.status, script.status) << c.name;
+
+		size_t copies = 0, again = 0, total = plan.out.rfind('\n', plan.out.find("\ttotal\n")) + 1;
+		for (size_t at = 0; (at = script.out.find("\nNCOPY ", at)) != std::string::npos; at++)
+			copies++;
+		for (size_t at = 0; (at = err.find(" again: the earlier copy", at)) != std::string::npos; at++)
+			again++;
+		EXPECT_EQ(std::stoul(plan.out.substr(total)), copies - again) << c.name;
+	}
+}
+
+TEST(Ndircheck, ChecksEveryCopiedFileAtItsTarget)
+{
+	const std::string home = listing("S\\V:HOME\\QXV0", {entry("PLAN", "TXT", "12,480", "QXV0"),
+	    entry("NOTE", "", "100", "IS")});
+	const std::string plan = "O:\\QXV1\\OLDSERV\\HOME\\QXV0\\PLAN.TXT\tS/V:HOME\\QXV0\\PLAN.TXT";
+	const std::string planPath = "o/QXV1/OLDSERV/HOME/QXV0/PLAN.TXT";
+	const Node note = {"n/HOME/QXV0/NOTE", 100};
+	const std::vector<std::string> both = {"-d", "N={n}", "-d", "o={o}"};
+	const std::vector<std::string> times = {"-t", "-d", "N={n}", "-d", "O={o}"};
+	const std::string whole = summary("2 files checked: 2 whole, 0 missing, 0 wrong size, "
+	    "0 not a regular file; 12580");
+	const std::string wholeTimes = summary("2 files checked: 2 whole, 0 missing, 0 wrong size, "
+	    "0 wrong date, 0 not a regular file; 12580");
+	struct {
+		const char *name;
+		std::vector<std::string> listings;
+		std::vector<Node> tree;
+		std::vector<std::string> options;
+		std::string out, err;
+		int status;
+	} cases[] = {
+		{"every file whole", {home}, {{planPath, 12480}, note}, both, "", whole, 0},
+		{"every part in another case", {home},
+		    {{"o/qxv1/OldServ/home/Qxv0/plan.txt", 12480}, {"n/home/qxv0/note", 100}}, both, "", whole, 0},
+		{"a file missing", {home}, {note}, both, "missing\t" + plan + "\n",
+		    summary("2 files checked: 1 whole, 1 missing, 0 wrong size, 0 not a regular file; 100"), 1},
+		{"a file where a directory belongs", {home}, {{"o/QXV1/OLDSERV", 5}, note}, both,
+		    "missing\t" + plan + "\n",
+		    summary("2 files checked: 1 whole, 1 missing, 0 wrong size, 0 not a regular file; 100"), 1},
+		{"a link to nothing", {home}, {{planPath, 0, 0, Node::SYMLINK, "nowhere"}, note}, both,
+		    "missing\t" + plan + "\n",
+		    summary("2 files checked: 1 whole, 1 missing, 0 wrong size, 0 not a regular file; 100"), 1},
+		{"a link to a file of the size", {home}, {{"o/PLAN", 12480}, {planPath, 0, 0, Node::SYMLINK,
+		    "../../../../PLAN"}, note}, both, "", whole, 0},
+		{"another size", {home}, {{planPath, 12479}, note}, both, "size\t" + plan + "\t12480\t12479\n",
+		    summary("2 files checked: 1 whole, 0 missing, 1 wrong size, 0 not a regular file; 100"), 1},
+		{"a directory at the target", {home}, {{planPath, 0, 0, Node::FOLDER}, note}, both,
+		    "type\t" + plan + "\tfile\tdirectory\n",
+		    summary("2 files checked: 1 whole, 0 missing, 0 wrong size, 1 not a regular file; 100"), 1},
+		{"a minute late", {home}, {{planPath, 12480, LISTED + 61}, note}, times,
+		    "date\t" + plan + "\t1996-03-15 16:07\t1996-03-15 16:08:01\n",
+		    summary("2 files checked: 1 whole, 0 missing, 0 wrong size, 1 wrong date, "
+		    "0 not a regular file; 100"), 1},
+		{"a second early", {home}, {{planPath, 12480, LISTED - 1}, note}, times,
+		    "date\t" + plan + "\t1996-03-15 16:07\t1996-03-15 16:06:59\n",
+		    summary("2 files checked: 1 whole, 0 missing, 0 wrong size, 1 wrong date, "
+		    "0 not a regular file; 100"), 1},
+		{"the minute's end, rounded up", {home}, {{planPath, 12480, LISTED + 60}, {"n/HOME/QXV0/NOTE", 100,
+		    LISTED + 59}}, times, "", wholeTimes, 0},
+		{"times unchecked without -t", {home}, {{planPath, 12480, LISTED + 3600}, note}, both, "", whole, 0},
+		{"a size problem before a date problem", {home}, {{planPath, 1, 0}, note}, times,
+		    "size\t" + plan + "\t12480\t1\n", summary("2 files checked: 1 whole, 0 missing, 1 wrong size, "
+		    "0 wrong date, 0 not a regular file; 100"), 1},
+		{"a drive no -d maps", {home}, {}, {"-d", "O={n}"}, "missing\t" + plan + "\n",
+		    "ndircheck: N: is not mapped (no -d N=DIR): 1 files not checked\n" +
+		    summary("1 files checked: 0 whole, 1 missing, 0 wrong size, 0 not a regular file; 0"), 1},
+		{"a directory that cannot be read", {home},
+		    {{"o/QXV1/OLDSERV", 0, 0, Node::SYMLINK, "OLDSERV"}, note}, both, "",
+		    "ndircheck: {o}/QXV1/OLDSERV: Too many levels of symbolic links\n"
+		    "ndircheck: 1 files not checked: not readable\n" +
+		    summary("1 files checked: 1 whole, 0 missing, 0 wrong size, 0 not a regular file; 100"), 2},
+		{"a repeated target checked against the last file copied there",
+		    {listing("S\\SYS:P", {entry("A", "", "100", "IS")}), listing("S\\VOL1:P", {entry("A", "", "200", "IS")})},
+		    {{"n/P/A", 100}}, both, "size\tN:\\P\\A\tS/VOL1:P\\A\t200\t100\n",
+		    "ndircheck: L2: S/VOL1:P\\A (IS): copied to N:\\P\\A again: the earlier copy is overwritten\n" +
+		    summary("1 files checked: 0 whole, 0 missing, 1 wrong size, 0 not a regular file; 0"), 1},
+		{"names that differ in case alone: the first in byte order",
+		    {listing("S\\V:", {entry("A", "", "1", "IS")})}, {{"n/A", 1}, {"n/a", 2}}, both, "",
+		    summary("1 files checked: 1 whole, 0 missing, 0 wrong size, 0 not a regular file; 1"), 0},
+		{"code-page letters match only themselves",
+		    {listing("S\\V:", {entry("CAF\xc9", "", "1", "IS"), entry("caf\xe9x", "", "1", "IS")})},
+		    {{"n/caf\xc9", 1}, {"n/CAF\xc9X", 1}}, both, "missing\tN:\\\\caf\xe9x\tS/V:caf\xe9x\n",
+		    summary("2 files checked: 1 whole, 1 missing, 0 wrong size, 0 not a regular file; 1"), 1},
+	};
+	ScopedZone utc("UTC0");
+	for (const auto &c : cases) {
+		Scratch s;
+		make(s, c.tree);
+		std::vector<std::string> options = c.options;
+		for (auto &o : options)
+			o = std::regex_replace(o, std::regex("\\{(.)\\}"), s.dir + "/$1");
+		Outcome r = runOn(NDIRCHECK, options, c.listings);
+		EXPECT_EQ(r.status, c.status) << c.name;
+		EXPECT_EQ(r.out, c.out) << c.name;
+		EXPECT_EQ(r.err, std::regex_replace(c.err, std::regex("\\{(.)\\}"), s.dir + "/$1")) << c.name;
+	}
+}
+
+/*
+ * The whole migration of the example listings, the copy done as the
+ * script's lines say: every file whole, the plan's bytes those copied;
+ * then the changes that the manual page tells of, and its examples.
+ */
+TEST(Ndircheck, ChecksTheExampleMigrationAsItsManualPageShows)
+{
+	ScopedZone utc("UTC0");
+	Scratch s;
+	std::vector<std::string> listings(std::begin(EXAMPLE_LISTINGS), std::end(EXAMPLE_LISTINGS));
+	long long copied = copyAsTheScript(s, listings);
+
+	std::vector<std::string> argv = {NDIRCHECK, "-t", "-d", "N=" + s.dir + "/n", "-d", "O=" + s.dir + "/o"};
+	argv.insert(argv.end(), listings.begin(), listings.end());
+	Outcome whole = run(argv);
+	EXPECT_EQ(whole.status, 0);
+	EXPECT_EQ(whole.out, "");
+	EXPECT_EQ(whole.err, summary("25 files checked: 25 whole, 0 missing, 0 wrong size, 0 wrong date, "
+	    "0 not a regular file; " + std::to_string(copied)));
+	EXPECT_NE(slurp(GOLDEN).find("\n25\t" + std::to_string(copied) + "\ttotal\n"), std::string::npos);
+
+	struct tm later = {};
+	later.tm_year = 126, later.tm_mon = 11, later.tm_mday = 8, later.tm_hour = 10;
+	fs::remove(s.dir + "/o/PAYROLL/OLDSERV/LEDGER/1996/FEBRUARY.DBF");
+	fs::resize_file(s.dir + "/o/QXV1/OLDSERV/HOME/QXV0/PLAN.TXT", 8192);
+	s.file("n/SYSTEM/CONFIG/SERVER.CFG", 2048, timegm(&later));
+	fs::rename(s.dir + "/o/DRK0/OLDSERV/HOME", s.dir + "/o/DRK0/OLDSERV/home");
+
+	std::vector<Example> examples = manualExamples(s);
+	EXPECT_EQ(examples.size(), 3u);
+	for (const auto &e : examples) {
+		Outcome r = run(e.argv);
+		EXPECT_EQ(r.out + r.err, e.output) << e.argv[1];
+	}
+}
+
+TEST(Ndircheck, RefusesAWrongCommandLine)
+{
+	const std::string usage = "usage: ndircheck [-t] [-d LETTER=DIR]... listing...\n";
+	const std::string l = EXAMPLES "/oldserv-sys.lst";
+	struct {
+		const char *name;
+		std::string command, err;
+	} cases[] = {
+		{"no listing", NDIRCHECK, "ndircheck: no listing named\n" + usage},
+		{"only options", NDIRCHECK " -d O=/tmp", "ndircheck: no listing named\n" + usage},
+		{"unknown option", NDIRCHECK " -x " + l, "ndircheck: unknown option -x\n" + usage},
+		{"unknown long option", NDIRCHECK " --times " + l, "ndircheck: unknown option --times\n" + usage},
+		{"-d without argument", NDIRCHECK " " + l + " -d", "ndircheck: -d needs an argument\n" + usage},
+		{"-d without letter", NDIRCHECK " -d /tmp " + l, "ndircheck: -d /tmp: not LETTER=DIR\n" + usage},
+		{"-d without directory", NDIRCHECK " -d O= " + l, "ndircheck: -d O=: not LETTER=DIR\n" + usage},
+		{"-d twice for a drive", NDIRCHECK " -d O=/tmp -d o=/tmp " + l,
+		    "ndircheck: -d O is given twice\n" + usage},
+		{"-t without -d", NDIRCHECK " -t " + l, "ndircheck: -t needs -d: times are checked only in a check\n" +
+		    usage},
+		{"a mapped directory that is not there", NDIRCHECK " -d N=/tmp -d O=/nonexistent " + l,
+		    "ndircheck: /nonexistent: No such file or directory\n"},
+		{"a mapped directory that is a file", NDIRCHECK " -d O=" + l + " " + l,
+		    "ndircheck: " + l + ": Not a directory\n"},
+	};
+	for (const auto &c : cases) {
+		Outcome r = run({"/bin/sh", "-c", c.command});
+		EXPECT_EQ(r.status, 2) << c.name;
+		EXPECT_EQ(r.out, "") << c.name;
+		EXPECT_EQ(r.err, c.err) << c.name;
+	}
+}
+
+TEST(Ndircheck, PrintsItsHelpAndVersion)
+{
+	Outcome help = run({NDIRCHECK, "--help"}), h = run({NDIRCHECK, "-h", "-d"});
+	Outcome version = run({NDIRCHECK, "--version"});
+	EXPECT_EQ(help.status, 0);
+	EXPECT_EQ(help.out.rfind("usage: ndircheck [-t] [-d LETTER=DIR]... listing...\n", 0), 0u);
+	EXPECT_NE(help.out.find("ndircheck(1)"), std::string::npos);
+	EXPECT_EQ(h.out, help.out);
+	EXPECT_EQ(version.out, "ndircheck (ndirtools) " VERSION "\n");
+	EXPECT_EQ(version.status, 0);
+}
+
+} // namespace
