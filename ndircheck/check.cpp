@@ -33,7 +33,7 @@ compareFolded(const char *name, std::string_view part)
 {
 	size_t i = 0;
 
-	for (; name[i] != '\0' && i < part.size(); i++)
+	for (; i < part.size() && name[i] != '\0'; i++)
 		if (folded(name[i]) != static_cast<unsigned char>(part[i]))
 			return folded(name[i]) < static_cast<unsigned char>(part[i]) ? -1 : 1;
 	if (name[i] != '\0')
@@ -62,6 +62,8 @@ DirIndex::Read(DIR *dir)
 {
 	struct dirent *e;
 
+	/* One thread reads one directory at a time: readdir_r is not needed. */
+	// cppcheck-suppress readdirCalled
 	for (errno = 0; (e = readdir(dir)) != nullptr; errno = 0) {
 		if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
 			continue;

@@ -77,7 +77,7 @@ mapDrive(Options &o, const char *arg)
 
 /* The option that getopt found wrong, as it was given. */
 static std::string
-badOption(char *argv[])
+badOption(const char *const argv[])
 {
 	if (optopt != 0)
 		return std::string("-") + static_cast<char>(optopt);

@@ -122,7 +122,7 @@ NdirMigration::Copy(const NdirRecord &r, long size, time_t time)
 	std::string_view whole(key);
 	std::string_view leaf = cut == std::string::npos ? "" : whole.substr(cut + 1);
 	NdirCopy c = {dir(whole.substr(0, cut)), 0, from, {}, size, time};
-	snprintf(c.name, sizeof c.name, "%s", r.name);
+	(void)snprintf(c.name, sizeof c.name, "%s", r.name);
 
 	if (4 * (copies.size() + 1) > 3 * table.size())
 		grow();

@@ -6,6 +6,7 @@
  * named but not copied.  A record whose names the script cannot carry, or
  * that DOS would take for another file or a device, is refused.
  */
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -144,13 +145,10 @@ judgeField(const char *field, bool slash, bool dos)
 static const char *
 firstReason(std::initializer_list<const char *> reasons)
 {
-	for (const char *r : reasons)
-		if (r == UNSAFE)
-			return r;
-	for (const char *r : reasons)
-		if (r != nullptr)
-			return r;
-	return nullptr;
+	if (std::find(reasons.begin(), reasons.end(), UNSAFE) != reasons.end())
+		return UNSAFE;
+	auto r = std::find_if(reasons.begin(), reasons.end(), [](const char *p) { return p != nullptr; });
+	return r != reasons.end() ? *r : nullptr;
 }
 
 /*
