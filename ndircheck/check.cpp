@@ -402,7 +402,7 @@ Checker::Run()
 	for (size_t i = 0; i < m.copies.size(); i++) {
 		const NdirCopy &c = m.copies[i];
 		if (i == 0 || c.dir != m.copies[i - 1].dir)
-			enter(m.dirs[c.dir]);
+			enter(m.Dir(c));
 		check(levels.back(), c);
 		shown.Tick(i + 1);
 	}
@@ -454,10 +454,10 @@ NdirMigration::SortByTarget()
 {
 	std::vector<uint32_t> byKey(dirs.size()), rank(dirs.size());
 
-	std::vector<uint32_t>().swap(table);	/* it holds the places before the sort */
+	std::vector<uint64_t>().swap(table);	/* it holds the places before the sort */
 	std::iota(byKey.begin(), byKey.end(), 0);
 	std::sort(byKey.begin(), byKey.end(),
-	    [this](uint32_t a, uint32_t b) { return partsBefore(dirs[a], dirs[b]); });
+	    [this](uint32_t a, uint32_t b) { return partsBefore(*dirs[a], *dirs[b]); });
 	for (uint32_t i = 0; i < byKey.size(); i++)
 		rank[byKey[i]] = i;
 	std::sort(copies.begin(), copies.end(), [this, &rank](const NdirCopy &a, const NdirCopy &b) {

@@ -5,6 +5,8 @@
  * plan of the new drives; with -d it looks every copied file up at its
  * target in the directories where the new drives are mounted.
  */
+#include <sys/stat.h>
+
 #include <fcntl.h>
 #include <getopt.h>
 #include <unistd.h>
@@ -136,6 +138,19 @@ openDrives(Options &o)
 	}
 }
 
+/* The size of the listings named, which bounds the files they hold. */
+static size_t
+listingBytes(int n, char *names[])
+{
+	size_t bytes = 0;
+	struct stat st;
+
+	for (int i = 0; i < n; i++)
+		if (stat(names[i], &st) == 0 && S_ISREG(st.st_mode))
+			bytes += static_cast<size_t>(st.st_size);
+	return bytes;
+}
+
 /* Output that could not be written in full is no success. */
 static int
 finish(int status)
@@ -154,6 +169,7 @@ main(int argc, char *argv[])
 	int first = parseOptions(argc, argv, o);
 
 	openDrives(o);
+	migration.Expect(listingBytes(argc - first, argv + first));
 	/* The plumbing reads argv[1] on: the listings, past the options. */
 	int status = NdirProgramMain(NAME, makeLexer, false, argc - first + 1, argv + first - 1);
 	if (o.drives.empty())

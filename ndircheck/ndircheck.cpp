@@ -40,10 +40,32 @@ field(const std::string &s)
 	return s.empty() ? nullptr : s.c_str();
 }
 
+/* A copy's record, as the scanner gave it. */
 NdirRecord
-NdirOrigin::record(const char *name) const
+NdirMigration::record(const NdirCopy &c) const
 {
-	return {field(server), field(volume), field(path), name, field(owner)};
+	const NdirOrigin &o = origins[c.origin];
+	const NdirBlock &b = blocks[o.block];
+
+	return {field(b.server), field(b.volume), field(b.path), c.name, field(o.owner)};
+}
+
+/*
+ * A file line takes more than 64 bytes: no more files than that, and the
+ * last part of each at most a name's length.
+ */
+void
+NdirMigration::Expect(size_t bytes)
+{
+	copies.reserve(bytes / 64);
+	leaves.reserve(bytes / 64 * NDIR_FULL_NAME_LEN);
+}
+
+void
+NdirMigration::Block()
+{
+	blockOrigins.clear();
+	block = NONE;
 }
 
 /* The DOS form of text into key. */
@@ -66,7 +88,11 @@ NdirMigration::origin(const NdirRecord &r)
 	NdirTargetGroup(r, [&shown](const char *piece, bool) { shown += piece; });
 	dosKey(shown, folded);
 	NdirGroup &group = groups.try_emplace(folded, NdirGroup{shown, {}}).first->second;
-	origins.push_back({r.server, r.volume, r.path ? r.path : "", r.owner, &group});
+	if (block == NONE) {
+		block = static_cast<uint32_t>(blocks.size());
+		blocks.push_back({r.server, r.volume, r.path ? r.path : ""});
+	}
+	origins.push_back({block, r.owner, &group});
 	return at->second;
 }
 
@@ -74,36 +100,53 @@ NdirMigration::origin(const NdirRecord &r)
 uint32_t
 NdirMigration::dir(std::string_view key)
 {
-	if (!dirs.empty() && dirs[lastDir] == key)
+	if (!dirs.empty() && *dirs[lastDir] == key)
 		return lastDir;
 	auto [at, added] = dirIndex.try_emplace(std::string(key), dirs.size());
 	if (added)
-		dirs.emplace_back(key);
+		dirs.push_back(&at->first);
 	lastDir = at->second;
 	return lastDir;
 }
 
-/* The slot of a target in the table: the copy there, or a free one for it. */
-uint32_t *
-NdirMigration::slot(uint32_t dir, std::string_view leaf)
+/* The upper half of a target's hash, where its slot keeps it. */
+static uint64_t
+tag(uint64_t hash)
+{
+	return hash & ~static_cast<uint64_t>(UINT32_MAX);
+}
+
+static uint64_t
+targetHash(uint32_t dir, std::string_view leaf)
+{
+	return std::hash<std::string_view>()(leaf) ^ dir * 0x9e3779b97f4a7c15u;
+}
+
+/* The slot of a target of that hash in the table: the copy's, or a free one for it. */
+uint64_t *
+NdirMigration::slot(uint64_t hash, uint32_t dir, std::string_view leaf)
 {
 	size_t mask = table.size() - 1;
-	size_t i = (std::hash<std::string_view>()(leaf) ^ dir * 0x9e3779b97f4a7c15u) & mask;
 
-	for (;; i = (i + 1) & mask) {
-		uint32_t at = table[i];
-		if (at == NONE || (copies[at].dir == dir && Leaf(copies[at]) == leaf))
+	for (size_t i = hash & mask;; i = (i + 1) & mask) {
+		uint64_t at = table[i];
+		if (at == 0)
+			return &table[i];
+		const NdirCopy &c = copies[(at & UINT32_MAX) - 1];
+		if (tag(at) == tag(hash) && c.dir == dir && Leaf(c) == leaf)
 			return &table[i];
 	}
 }
 
-/* Doubles the table (1024 slots at first), keeping it at most 3/4 full. */
+/* Doubles the table (1024 slots at first), keeping it from 3/8 to 3/4 full. */
 void
 NdirMigration::grow()
 {
-	table.assign(table.empty() ? 1024 : 2 * table.size(), NONE);
-	for (uint32_t i = 0; i < copies.size(); i++)
-		*slot(copies[i].dir, Leaf(copies[i])) = i;
+	table.assign(table.empty() ? 1024 : 2 * table.size(), 0);
+	for (uint32_t i = 0; i < copies.size(); i++) {
+		uint64_t hash = targetHash(copies[i].dir, Leaf(copies[i]));
+		*slot(hash, copies[i].dir, Leaf(copies[i])) = tag(hash) | (i + 1);
+	}
 }
 
 bool
@@ -126,9 +169,10 @@ NdirMigration::Copy(const NdirRecord &r, long size, time_t time)
 
 	if (4 * (copies.size() + 1) > 3 * table.size())
 		grow();
-	uint32_t *at = slot(c.dir, leaf);
-	if (*at != NONE) {
-		NdirCopy &earlier = copies[*at];
+	uint64_t hash = targetHash(c.dir, leaf);
+	uint64_t *at = slot(hash, c.dir, leaf);
+	if (*at != 0) {
+		NdirCopy &earlier = copies[(*at & UINT32_MAX) - 1];
 		leftOut[OVERWRITTEN].add(earlier.size);
 		c.leaf = earlier.leaf;
 		earlier = c;
@@ -136,7 +180,7 @@ NdirMigration::Copy(const NdirRecord &r, long size, time_t time)
 	}
 	c.leaf = static_cast<uint32_t>(leaves.size());
 	leaves.append(leaf).push_back('\0');
-	*at = static_cast<uint32_t>(copies.size());
+	*at = tag(hash) | (copies.size() + 1);
 	copies.push_back(c);
 	return false;
 }
@@ -145,7 +189,7 @@ std::string
 NdirMigration::Target(const NdirCopy &c) const
 {
 	std::string t;
-	NdirRecord r = origins[c.origin].record(c.name);
+	NdirRecord r = record(c);
 	auto add = [&t](const char *piece, bool) { t += piece; };
 
 	NdirTargetDirectory(r, add);
@@ -158,7 +202,7 @@ NdirMigration::Source(const NdirCopy &c) const
 {
 	std::string s;
 
-	NdirSourceName(origins[c.origin].record(c.name),
+	NdirSourceName(record(c),
 	    [&s](const char *piece, bool) { s += piece; });
 	return s;
 }

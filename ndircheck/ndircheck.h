@@ -44,12 +44,16 @@ struct NdirGroup {
 	NdirTally tally;
 };
 
-/* The files of one owner in one volume block: their fields but the name. */
-struct NdirOrigin {
-	std::string server, volume, path, owner;
-	NdirGroup *group;
+/* The volume line of a block with copied files. */
+struct NdirBlock {
+	std::string server, volume, path;
+};
 
-	NdirRecord record(const char *name) const;
+/* The files of one owner in one block. */
+struct NdirOrigin {
+	uint32_t block = UINT32_MAX;
+	std::string owner;
+	NdirGroup *group;
 };
 
 /* A file as it stands after the copy: the last one copied to its target. */
@@ -66,15 +70,21 @@ struct NdirCopy {
  * What the script of a run copies, every target once, and what it does
  * not copy.  Targets are kept in their DOS form (NdirDosKey), split into
  * the directory and the last part: 48 bytes a file, its last part, and
- * 4 to 8 bytes of the table that finds a target again.
+ * 11 to 22 bytes of the table that finds a target again; each block,
+ * owner and target directory once.
  */
 class NdirMigration {
 public:
 	/* Why the current block's volume line is refused, or null (the run's, as in torbek00). */
 	const char *volumeRefusal = nullptr;
 
+	/*
+	 * Listings of this many bytes are to come: room for the files that
+	 * they can hold, which takes memory only as it is filled.
+	 */
+	void Expect(size_t bytes);
 	/* A new volume block begins. */
-	void Block() { blockOrigins.clear(); }
+	void Block();
 	/*
 	 * A copied file; true when an earlier one of the run had the same
 	 * target (LastTarget()), which this one takes over.
@@ -88,30 +98,42 @@ public:
 	std::string Target(const NdirCopy &c) const;
 	std::string Source(const NdirCopy &c) const;
 	std::string_view Leaf(const NdirCopy &c) const { return leaves.c_str() + c.leaf; }
+	const std::string &Dir(const NdirCopy &c) const { return *dirs[c.dir]; }
 	NdirGroup &Group(const NdirCopy &c) { return *origins[c.origin].group; }
 	/* Sorts the copies by target, each directory's before its subdirectories'. */
 	void SortByTarget();
 
 	std::vector<NdirCopy> copies;
-	std::vector<std::string> dirs;
 	/* Owners' folders and drive roots by their DOS form. */
 	std::map<std::string, NdirGroup> groups;
 	/* Files not copied, by the reason, and copies overwritten later. */
 	std::map<std::string, NdirTally> leftOut;
 
 private:
+	NdirRecord record(const NdirCopy &c) const;
 	uint32_t origin(const NdirRecord &r);
 	uint32_t dir(std::string_view key);
-	uint32_t *slot(uint32_t dir, std::string_view leaf);
+	uint64_t *slot(uint64_t hash, uint32_t dir, std::string_view leaf);
 	void grow();
 
+	std::vector<NdirBlock> blocks;
 	std::vector<NdirOrigin> origins;
-	std::unordered_map<std::string, uint32_t> blockOrigins, dirIndex;
+	/* The current block's origins by owner, and its index (UINT32_MAX before its first copy). */
+	std::unordered_map<std::string, uint32_t> blockOrigins;
+	uint32_t block = UINT32_MAX;
+	/* Target directories in DOS form; dirs point to the keys. */
+	std::unordered_map<std::string, uint32_t> dirIndex;
+	std::vector<const std::string *> dirs;
 	uint32_t lastDir = 0;
 	/* Every last part, each followed by a NUL. */
 	std::string leaves;
-	/* Open-addressed indices into copies by target; NONE is free. */
-	std::vector<uint32_t> table;
+	/*
+	 * The copies by target, open-addressed: the upper half of a slot is
+	 * the upper half of the target's hash, the lower the copy's index
+	 * and 1, so that a look-up seldom reads a copy that is not its own;
+	 * 0 is free.
+	 */
+	std::vector<uint64_t> table;
 	/* Reused for every file: the target and its DOS form. */
 	std::string target, key;
 };

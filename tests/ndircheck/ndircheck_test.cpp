@@ -482,6 +482,16 @@ TEST(Ndircheck, RefusesAWrongCommandLine)
 	}
 }
 
+TEST(Ndircheck, FailsWhenItCannotWriteOrRead)
+{
+	expectFailures({
+		{"plan to a full disk", NDIRCHECK " " EXAMPLES "/oldserv-users.lst > /dev/full", 1,
+		    "ndircheck: error writing standard output\n"},
+		{"read error", NDIRCHECK " /proc/self/mem " EXAMPLES "/oldserv-users.lst", 2,
+		    "input in flex scanner failed\n"},
+	});
+}
+
 TEST(Ndircheck, PrintsItsHelpAndVersion)
 {
 	Outcome help = run({NDIRCHECK, "--help"}), h = run({NDIRCHECK, "-h", "-d"});
