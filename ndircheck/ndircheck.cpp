@@ -51,8 +51,11 @@ NdirMigration::record(const NdirCopy &c) const
 }
 
 /*
- * A file line takes more than 64 bytes: no more files than that, and the
- * last part of each at most a name's length.
+ * A printed file line takes about 90 bytes: room for a file a 64th of
+ * the listings' bytes, and for the last part of its target, a name's
+ * length at most, is taken at once.  It costs memory only as it is
+ * filled, and the files are never moved as a growing vector moves them;
+ * listings of shorter lines grow it as usual.
  */
 void
 NdirMigration::Expect(size_t bytes)
