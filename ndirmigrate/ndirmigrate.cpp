@@ -6,6 +6,7 @@
  * named but not copied.  A record whose names the script cannot carry, or
  * that DOS would take for another file or a device, is refused.
  */
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -138,16 +139,16 @@ judgeField(const char *field, bool slash, bool dos)
 	}
 }
 
+/* The reason that outranks the others: UNSAFE, or else the first one given. */
 static const char *
 firstReason(std::initializer_list<const char *> reasons)
 {
-	for (const char *r : reasons)
-		if (r == UNSAFE)
-			return r;
-	for (const char *r : reasons)
-		if (r != nullptr)
-			return r;
-	return nullptr;
+	auto given = [](const char *r) { return r != nullptr; };
+
+	if (std::find(reasons.begin(), reasons.end(), UNSAFE) != reasons.end())
+		return UNSAFE;
+	auto first = std::find_if(reasons.begin(), reasons.end(), given);
+	return first != reasons.end() ? *first : nullptr;
 }
 
 /*

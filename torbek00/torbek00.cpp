@@ -33,10 +33,11 @@ static const char TO_LOG[] = " >> TORBEK00.LOG";
  * lines of the record with the header, whose fixed texts take less than
  * 128 characters.
  */
-static const size_t SOURCE_MAX = 2 * (NDIR_SERVER_LEN + NDIR_VOLUME_LEN + NDIR_PATH_LEN +
-    NDIR_FULL_NAME_LEN);
-static const size_t TARGET_MAX = sizeof NDIR_PERSONAL_ROOT + 2 * NDIR_OWNER_LEN +
-    sizeof NDIR_OLD_SERVER + 2 * NDIR_PATH_LEN + 2 * NDIR_FULL_NAME_LEN;
+static const size_t SERVER = NDIR_SERVER_LEN, VOLUME = NDIR_VOLUME_LEN, PATH = NDIR_PATH_LEN,
+    OWNER = NDIR_OWNER_LEN, NAME = NDIR_FULL_NAME_LEN;
+static const size_t SOURCE_MAX = 2 * (SERVER + VOLUME + PATH + NAME);
+static const size_t TARGET_MAX = sizeof NDIR_PERSONAL_ROOT + 2 * OWNER + sizeof NDIR_OLD_SERVER +
+    2 * PATH + 2 * NAME;
 static const size_t LINES_MAX = 128 + 2 * SOURCE_MAX + 2 * TARGET_MAX;
 
 /*
