@@ -53,7 +53,7 @@ static const size_t PIECE = 255;
 static const size_t PIECES = 257;
 static const size_t BLOCK = PIECES * PIECE;	/* 65,535 bytes */
 
-/* writev entries: the acceptance line, then two per piece or the last lines */
+/* writev entries: the acceptance line, two per piece or five at the end */
 static const int IOVCAP = 2 + 2 * PIECES;
 
 /*
@@ -165,8 +165,10 @@ output(struct iovec *iov, int n)
 	(void)pthread_mutex_lock(&outlock);
 	while (n > 0) {
 		if ((w = writev(STDOUT_FILENO, iov, n)) == -1) {
-			if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) &&
-			    waitfor(STDOUT_FILENO, POLLOUT) != -1))
+			if (errno == EINTR)
+				continue;
+			if ((errno == EAGAIN || errno == EWOULDBLOCK) &&
+			    waitfor(STDOUT_FILENO, POLLOUT) != -1)
 				continue;
 			(void)dprintf(STDERR_FILENO,
 			    "Vantrel: error writing standard output: %s\n", strerror(errno));

@@ -18,7 +18,7 @@ struct Conversation {
 
 // At a descriptor limit of 17, the least that leaves room for a
 // connection, the daemon serves one client at a time.
-TEST_F(Vantrel, PrintsEveryConversationLineForLineWhateverItsArgumentsAndWithRoomForOneConnection) {
+TEST_F(Vantrel, PrintsEveryConversationLineForLineWhateverItsArgumentsAtTheLeastDescriptorLimit) {
   const Conversation table[] = {
       {"silent until it closes", {}, false},
       {"one short line", {"hello, world\n"}, false},
