@@ -165,20 +165,20 @@ torbek00::ResetRun()
 	run.targets.clear();
 }
 
-/* Whether an earlier file of the run was copied to what DOS takes for the same target. */
-static bool
-copiedBefore(const NdirRecord &r)
+/*
+ * Warns when an earlier file of the run was copied to what DOS takes for
+ * the same target.  The target is compared as the script writes it: the
+ * escapes neither make nor hide a separator, nor touch a letter, so two
+ * targets are one to DOS exactly when their escaped forms are.
+ */
+static void
+checkCopiedBefore(const NdirRecord &r, const char *target)
 {
-	Text<TARGET_MAX> target;
 	char key[TARGET_MAX + 1];
+	size_t n = NdirDosKey(target, key);
 
-	NdirTargetDirectory(r, [&target](const char *piece, bool) { target << piece; });
-	NdirTargetLeaf(r, [&target](const char *piece, bool) { target << piece; });
-	size_t n = NdirDosKey(target.buf, key);
-	if (run.targets.insert(std::hash<std::string_view>()(std::string_view(key, n))))
-		return false;
-	NdirWarnCopiedAgain(r, target.buf);
-	return true;
+	if (!run.targets.insert(std::hash<std::string_view>()(std::string_view(key, n))))
+		NdirWarnCopiedAgain(r, target);
 }
 
 int
@@ -234,7 +234,7 @@ torbek00::FileUpdate()
 		out << "MYMKDIR -p ";
 		out.slashed(target.buf, directory) << TO_LOG << "\n";
 		out << "NCOPY /V " << source.buf << " " << target.buf << TO_LOG << "\n\n";
-		copiedBefore(r);
+		checkCopiedBefore(r, target.buf);
 	}
 	NdirProgramWrite(yyout, out.buf, out.n);
 	return 1;
