@@ -44,8 +44,8 @@ expected_files() {
 	$BINDIR/torbek00
 	$BINDIR/dresk
 	$BINDIR/Vantrel
-	$INCLUDEDIR/ndirlexer.h
-	$INCLUDEDIR/skelda.h
+	$INCLUDEDIR/ndirtools/ndirlexer.h
+	$INCLUDEDIR/ndirtools/skelda.h
 	$LIBDIR/libndirlexer.a
 	$LIBDIR/libskelda.a
 	$LIBDIR/skelda.o
@@ -57,17 +57,25 @@ expected_files() {
 	$MANDIR/man3/filemap.3
 	$MANDIR/man3/ndirlexer.3
 	$MANDIR/man8/Vantrel.8
+	$DOCDIR/README.md
 	$DOCDIR/CHANGELOG.md
+	$DOCDIR/examples/acctsrv-data.lst
+	$DOCDIR/examples/oldserv-sys.lst
+	$DOCDIR/examples/oldserv-users.lst
+	$DOCDIR/examples/dos/oldserv-users.lst
 	LIST
 }
 
-# check_consumers PCDIR: a C program against skelda and a C++ program
-# against ndirlexer build with nothing but the flags that pkg-config reads
-# from the .pc files in PCDIR (none of the system's), and run.
+# check_consumers PCDIR [SYSROOT]: a C program against skelda and a C++
+# program against ndirlexer build with nothing but the flags that
+# pkg-config reads from the .pc files in PCDIR (none of the system's), and
+# run.  A tree staged for its prefix under SYSROOT is read through
+# pkg-config's sysroot, as a cross build reads one.
 check_consumers() {
 	PKG_CONFIG_LIBDIR=$1
+	PKG_CONFIG_SYSROOT_DIR=${2:-}
 	PKG_CONFIG_PATH=
-	export PKG_CONFIG_LIBDIR PKG_CONFIG_PATH
+	export PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR PKG_CONFIG_PATH
 	need pkg-config pkg-config
 
 	for module in skelda ndirlexer; do
