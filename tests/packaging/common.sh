@@ -116,10 +116,12 @@ copy_sources() {
 	(cd "$SOURCE_DIR" && git ls-files -z -co --exclude-standard |
 	    xargs -0 sh -c 'for f; do [ ! -e "$f" ] || printf "%s\0" "$f"; done' sh |
 	    tar --null -T - -cf -) | tar -C "$1" -xf - || fail "cannot copy $SOURCE_DIR"
-	git -C "$1" -c init.defaultBranch=main init -q &&
+	if ! { git -C "$1" -c init.defaultBranch=main init -q &&
 	    git -C "$1" add -A &&
 	    git -C "$1" -c user.name=test -c user.email=test@localhost \
-		commit -q -m sources || fail "cannot make a repository of the copy"
+		commit -q -m sources; }; then
+		fail "cannot make a repository of the copy"
+	fi
 }
 
 # build_packages DIR [OPTION...]: dpkg-buildpackage -us -uc -b in DIR, the

@@ -58,6 +58,7 @@ fi
 # ndirtools-dev, and Debian's own.  Manual pages and the documents at the
 # top of the documentation folder are compressed once they pass
 # dh_compress's size; the examples never are.
+# shellcheck disable=SC2034 # expected_files reads them
 BINDIR=bin INCLUDEDIR=include MANDIR=share/man DOCDIR=share/doc/ndirtools
 LIBDIR=lib/$multiarch
 {

@@ -29,8 +29,8 @@ check_tree() {
 	# The .pc files name the prefix, not DESTDIR, and the project's
 	# folder of headers.
 	for module in skelda ndirlexer; do
-		have=$(PKG_CONFIG_LIBDIR=$dir/$LIBDIR/pkgconfig PKG_CONFIG_PATH= \
-		    PKG_CONFIG_SYSROOT_DIR= PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1 \
+		have=$(PKG_CONFIG_LIBDIR=$dir/$LIBDIR/pkgconfig PKG_CONFIG_PATH='' \
+		    PKG_CONFIG_SYSROOT_DIR='' PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1 \
 		    PKG_CONFIG_ALLOW_SYSTEM_LIBS=1 pkg-config --cflags --libs "$module")
 		# (the sanitizer build's add the sanitizer runtime)
 		want="-I$prefix/$INCLUDEDIR/ndirtools -L$prefix/$LIBDIR -l$module"
