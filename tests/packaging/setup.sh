@@ -43,3 +43,20 @@ update|1|1
 install|1|2
 CASES
 echo "set-up output: one line a step, apt-get's in a log"
+
+# The README's quick start, in a fresh copy of the sources with the
+# packages present: under 40 lines in all, the script's head among them.
+src=$scratch/clone
+mkdir "$src"
+(cd "$SOURCE_DIR" && git ls-files -z | xargs -0 cp --parents -t "$src") ||
+    fail "cannot copy the sources"
+quick=$(awk '/^## Quick start/ { q = 1 } q && /^```$/ { exit } q && f { print } q && /^```sh$/ { f = 1 }' \
+    "$SOURCE_DIR/README.md")
+(cd "$src" && sh -ec "$quick") >"$scratch/out" 2>&1 || {
+	cat "$scratch/out" >&2
+	fail "the quick start fails"
+}
+lines=$(wc -l <"$scratch/out")
+[ "$lines" -lt 40 ] || { cat "$scratch/out" >&2; fail "the quick start prints $lines lines"; }
+grep -q '^NCOPY /V ' "$scratch/out" || fail "the quick start shows no copy line"
+echo "quick start: $lines lines"
