@@ -168,8 +168,9 @@ TEST(Torbek00UnderInterpreter, HandsEveryCopyOfHostileRecordsToItsProgramAndRuns
 		    "S%1/V%2:P%3\\100%.TXT", "O:/A%B/OLDSERV/P%3", "O:\\A%B\\OLDSERV\\P%3\\100%.TXT"},
 		{"code-page letters", "S\\V:\x80\xe9", fileLine("CAF\x90\xff", "", "IS"),
 		    "S/V:\x80\xe9\\CAF\x90\xff", "N:/\x80\xe9", "N:\\\x80\xe9\\CAF\x90\xff"},
+		/* ECHO keeps the blank before the redirection, as every cmd.exe does. */
 		{"incomplete record", "S\\V:P", fileLine("A", "TXT", ""),
-		    "", "", "", "Error: S/V:P\\A.TXT    (<FileOwner>)"},
+		    "", "", "", "Error: S/V:P\\A.TXT    (<FileOwner>) "},
 		{"device as a name", "S\\V:P", fileLine("CON", "TXT", "IS")},
 		{"device as a name, in lower case", "S\\V:P", fileLine("nul", "", "IS")},
 		{"device as an owner", "S\\V:P", fileLine("A", "TXT", "COM1")},

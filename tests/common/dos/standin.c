@@ -30,17 +30,17 @@
 #define NAME NAME_OF(STANDIN)
 
 /* Longer command lines than DOS or cmd.exe carry. */
-enum { LINE_MAX = 32768 };
+enum { COMMAND_LINE_MAX = 32768 };
 
 /* The command line after the program's own name, trailing blanks dropped. */
 static wchar_t *
 arguments(void)
 {
-	static wchar_t line[LINE_MAX];
+	static wchar_t line[COMMAND_LINE_MAX];
 	wchar_t *p;
 	size_t n;
 
-	wcsncpy(line, GetCommandLineW(), LINE_MAX - 1);
+	wcsncpy(line, GetCommandLineW(), COMMAND_LINE_MAX - 1);
 	p = line;
 	if (*p == L'"')
 		p = wcschr(p + 1, L'"') ? wcschr(p + 1, L'"') + 1 : p + wcslen(p);
@@ -129,7 +129,7 @@ makeDirectories(wchar_t *dir)
 static BOOL
 copy(const wchar_t *servers, const wchar_t *source, const wchar_t *target)
 {
-	static wchar_t from[LINE_MAX];
+	static wchar_t from[COMMAND_LINE_MAX];
 	const wchar_t *slash = wcschr(source, L'/');
 	const wchar_t *colon = slash ? wcschr(slash, L':') : NULL;
 	FILETIME written;
@@ -138,7 +138,7 @@ copy(const wchar_t *servers, const wchar_t *source, const wchar_t *target)
 
 	if (colon == NULL)
 		return FALSE;
-	_snwprintf(from, LINE_MAX - 1, L"%ls\\%.*ls\\%.*ls\\%ls", servers,
+	_snwprintf(from, COMMAND_LINE_MAX - 1, L"%ls\\%.*ls\\%.*ls\\%ls", servers,
 	    (int)(slash - source), source, (int)(colon - slash - 1), slash + 1, colon + 1);
 	if (!CopyFileW(from, target, FALSE))
 		return FALSE;
@@ -169,7 +169,7 @@ work(const wchar_t *servers, wchar_t *args)
 int
 main(void)
 {
-	static char line[4 * LINE_MAX];
+	static char line[4 * COMMAND_LINE_MAX];
 	static wchar_t servers[MAX_PATH];
 	wchar_t *args = arguments();
 	int n = (int)strlen(NAME), converted;
