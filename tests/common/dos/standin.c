@@ -42,9 +42,10 @@ arguments(void)
 
 	wcsncpy(line, GetCommandLineW(), COMMAND_LINE_MAX - 1);
 	p = line;
-	if (*p == L'"')
-		p = wcschr(p + 1, L'"') ? wcschr(p + 1, L'"') + 1 : p + wcslen(p);
-	else
+	if (*p == L'"') {
+		wchar_t *quote = wcschr(p + 1, L'"');
+		p = quote ? quote + 1 : p + wcslen(p);
+	} else
 		p += wcscspn(p, L" \t");
 	n = wcslen(p);
 	while (n > 0 && (p[n - 1] == L' ' || p[n - 1] == L'\t'))
