@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <regex>
 #include <string>
 
 static std::mt19937 rng;
@@ -41,6 +42,10 @@ word(size_t max)
 	for (char &c : s)
 		c = letters[rng() % (sizeof letters - 1)];
 	s[0] = 'A' + rng() % 26;
+	/* A server lists no DOS device names, and the script leaves them out. */
+	static const std::regex device("CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9]");
+	if (std::regex_match(s, device))
+		s[0] = 'Q';
 	return s;
 }
 

@@ -38,7 +38,8 @@ const int LAST_YEAR = 1100;
 const int MONTH_DAYS = 31;
 const int YEAR_DAYS = 12 * MONTH_DAYS;
 
-const time_t HOUR_SECONDS = 3600;
+const time_t MINUTE_SECONDS = 60;
+const time_t HOUR_SECONDS = 60 * MINUTE_SECONDS;
 const time_t DAY_SECONDS = 24 * HOUR_SECONDS;
 
 /*
@@ -148,7 +149,7 @@ NdirMakeTime(struct tm *tm)
 	if (zoneKept && ordinary(tm)) {
 		const Day &d = lookupDay(tm->tm_year, tm->tm_mon, tm->tm_mday);
 		if (d.regular)
-			return d.midnight + tm->tm_hour * HOUR_SECONDS + tm->tm_min * 60;
+			return d.midnight + tm->tm_hour * HOUR_SECONDS + tm->tm_min * MINUTE_SECONDS;
 	}
 	return mktime(tm);
 }

@@ -76,17 +76,60 @@ isProgramFile(const char *name)
 	return false;
 }
 
+/* Each byte as DOS compares it: "/" as "\\", ASCII letters in upper case. */
+struct DosFold {
+	char of[256];
+
+	DosFold()
+	{
+		for (int c = 0; c < 256; c++)
+			of[c] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+		of['/'] = '\\';
+	}
+};
+
+static const DosFold DOS_FOLD;
+
 static bool
 isDevice(const char *part, size_t n)
 {
 	const char *dot = static_cast<const char *>(memchr(part, '.', n));
 	size_t base = dot ? static_cast<size_t>(dot - part) : n;
 
+	char upper[sizeof "CLOCK$"];
+
+	/* Most names are passed over here: device names are 3 to 6 long. */
+	if (base < 3 || base >= sizeof upper)
+		return false;
+	for (size_t i = 0; i < base; i++)
+		upper[i] = DOS_FOLD.of[static_cast<unsigned char>(part[i])];
+	upper[base] = '\0';
 	for (const char *d : DEVICES)
-		if (strlen(d) == base && strncasecmp(part, d, base) == 0)
+		if (d[0] == upper[0] && strcmp(d, upper) == 0)
 			return true;
 	return false;
 }
+
+/* What a byte of a name is to the script and to DOS. */
+enum Kind : unsigned char { ORDINARY, UNSAFE_BYTE, FORBIDDEN_BYTE, COLON };
+
+struct Kinds {
+	Kind of[256];
+
+	Kinds() : of()
+	{
+		for (int c = 0; c < 0x20; c++)
+			of[c] = UNSAFE_BYTE;
+		for (unsigned char c : "\x7f<>|\"")
+			of[c] = UNSAFE_BYTE;
+		for (unsigned char c : "*?+,;=[]")
+			of[c] = FORBIDDEN_BYTE;
+		of[':'] = COLON;
+		of[0] = ORDINARY;	/* the terminator the loops above take along */
+	}
+};
+
+static const Kinds KINDS;
 
 /*
  * The reason one part of a name (between separators) cannot be carried,
@@ -99,13 +142,16 @@ judgePart(const char *part, size_t n, bool dos)
 {
 	if (n > 0 && part[0] == '.' && (n == 1 || (n == 2 && part[1] == '.')))
 		return UNSAFE;
+	const char *forbidden = nullptr;
 	for (size_t i = 0; i < n; i++) {
-		unsigned char c = part[i];
-		if (c < 0x20 || c == 0x7f || c == '<' || c == '>' || c == '|' || c == '"')
+		Kind k = KINDS.of[static_cast<unsigned char>(part[i])];
+		if (k == UNSAFE_BYTE)
 			return UNSAFE;
-		if (strchr("*?+,;=[]", c) != nullptr || (dos && c == ':'))
-			return FORBIDDEN;
+		if (k == FORBIDDEN_BYTE || (dos && k == COLON))
+			forbidden = FORBIDDEN;
 	}
+	if (forbidden != nullptr)
+		return forbidden;
 	if (isDevice(part, n))
 		return DEVICE;
 	if (dos && n > 0 && part[n - 1] == '.')
@@ -142,13 +188,16 @@ judgeField(const char *field, bool slash, bool dos)
 	}
 }
 
+/* The reason that outranks the others: UNSAFE, or else the first one given. */
 static const char *
 firstReason(std::initializer_list<const char *> reasons)
 {
+	auto given = [](const char *r) { return r != nullptr; };
+
 	if (std::find(reasons.begin(), reasons.end(), UNSAFE) != reasons.end())
 		return UNSAFE;
-	auto r = std::find_if(reasons.begin(), reasons.end(), [](const char *p) { return p != nullptr; });
-	return r != reasons.end() ? *r : nullptr;
+	auto first = std::find_if(reasons.begin(), reasons.end(), given);
+	return first != reasons.end() ? *first : nullptr;
 }
 
 /*
@@ -235,18 +284,17 @@ NdirJudgeFile(NdirLexer &lexer, const char *volumeRefusal, NdirRecord &r, const 
 size_t
 NdirDosKey(const char *target, char *key)
 {
-	size_t n = 0;
+	char *k = key;
 
 	for (const char *p = target; *p != '\0'; p++) {
-		char c = *p == '/' ? '\\' : *p;
-		if (c == '\\' && n > 0 && key[n - 1] == '\\')
-			continue;
-		key[n++] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+		char c = DOS_FOLD.of[static_cast<unsigned char>(*p)];
+		if (c != '\\' || k == key || k[-1] != '\\')
+			*k++ = c;
 	}
-	if (n > 0 && key[n - 1] == '\\')
-		n--;
-	key[n] = '\0';
-	return n;
+	if (k > key && k[-1] == '\\')
+		k--;
+	*k = '\0';
+	return static_cast<size_t>(k - key);
 }
 
 void

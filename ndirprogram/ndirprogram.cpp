@@ -69,8 +69,8 @@ NdirLineEnds::Drain()
 {
 	char block[4096];
 
-	while (fill(block, sizeof block) == sizeof block)
-		continue;
+	for (std::streamsize got = sizeof block; got == sizeof block;)
+		got = fill(block, sizeof block);
 }
 
 std::streambuf::int_type

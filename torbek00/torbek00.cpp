@@ -33,10 +33,11 @@ static const char TO_LOG[] = " >> TORBEK00.LOG";
  * lines of the record with the header, whose fixed texts take less than
  * 128 characters.
  */
-static const size_t SOURCE_MAX = 2 * (NDIR_SERVER_LEN + NDIR_VOLUME_LEN + NDIR_PATH_LEN +
-    NDIR_FULL_NAME_LEN);
-static const size_t TARGET_MAX = sizeof NDIR_PERSONAL_ROOT + 2 * NDIR_OWNER_LEN +
-    sizeof NDIR_OLD_SERVER + 2 * NDIR_PATH_LEN + 2 * NDIR_FULL_NAME_LEN;
+static const size_t SERVER = NDIR_SERVER_LEN, VOLUME = NDIR_VOLUME_LEN, PATH = NDIR_PATH_LEN,
+    OWNER = NDIR_OWNER_LEN, NAME = NDIR_FULL_NAME_LEN;
+static const size_t SOURCE_MAX = 2 * (SERVER + VOLUME + PATH + NAME);
+static const size_t TARGET_MAX = sizeof NDIR_PERSONAL_ROOT + 2 * OWNER + sizeof NDIR_OLD_SERVER +
+    2 * PATH + 2 * NAME;
 static const size_t LINES_MAX = 128 + 2 * SOURCE_MAX + 2 * TARGET_MAX;
 
 /*
@@ -164,20 +165,20 @@ torbek00::ResetRun()
 	run.targets.clear();
 }
 
-/* Whether an earlier file of the run was copied to what DOS takes for the same target. */
-static bool
-copiedBefore(const NdirRecord &r)
+/*
+ * Warns when an earlier file of the run was copied to what DOS takes for
+ * the same target.  The target is compared as the script writes it: the
+ * escapes neither make nor hide a separator, nor touch a letter, so two
+ * targets are one to DOS exactly when their escaped forms are.
+ */
+static void
+checkCopiedBefore(const NdirRecord &r, const char *target)
 {
-	Text<TARGET_MAX> target;
 	char key[TARGET_MAX + 1];
+	size_t n = NdirDosKey(target, key);
 
-	NdirTargetDirectory(r, [&target](const char *piece, bool) { target << piece; });
-	NdirTargetLeaf(r, [&target](const char *piece, bool) { target << piece; });
-	size_t n = NdirDosKey(target.buf, key);
-	if (run.targets.insert(std::hash<std::string_view>()(std::string_view(key, n))))
-		return false;
-	NdirWarnCopiedAgain(r, target.buf);
-	return true;
+	if (!run.targets.insert(std::hash<std::string_view>()(std::string_view(key, n))))
+		NdirWarnCopiedAgain(r, target);
 }
 
 int
@@ -233,7 +234,7 @@ torbek00::FileUpdate()
 		out << "MYMKDIR -p ";
 		out.slashed(target.buf, directory) << TO_LOG << "\n";
 		out << "NCOPY /V " << source.buf << " " << target.buf << TO_LOG << "\n\n";
-		copiedBefore(r);
+		checkCopiedBefore(r, target.buf);
 	}
 	NdirProgramWrite(yyout, out.buf, out.n);
 	return 1;

@@ -36,45 +36,29 @@
 static const int VANTREL_PORT = 8000;
 
 /*
- * The queue of connections not yet accepted is as long as the system
- * allows.  With room for only one or two, a burst of clients overflows
- * it, and Linux then completes their handshakes with SYN cookies and
- * drops the final ACK; their data that follows fails the cookie check and
- * is answered with a reset.  Such a client has connected and sent without
- * an error, and its text is lost without a trace.
+ * A piece of text is at most what one read into a 256-byte buffer took
+ * while keeping room for a terminating zero byte; readers of the output
+ * rely on that bound.
  */
-static const int VANTREL_BACKLOG = SOMAXCONN;
-
-/*
- * A piece of text is at most BUFFERLEN - 1 bytes: what one read into a
- * buffer of BUFFERLEN bytes takes when it keeps room for a terminating
- * zero byte.  Readers of the output rely on that bound.
- */
-static const int BUFFERLEN = 256;
-static const size_t PIECE = BUFFERLEN - 1;
+static const size_t PIECE = 255;
 
 /*
  * One recv takes whatever TCP has queued, up to PIECES whole pieces, and
- * cuts it into pieces as a run of PIECE-byte reads would have found them:
- * a read returns all that is queued up to its size, so each piece holds
- * bytes that one such read would have returned together.  Pieces and
- * lines go out by one writev per recv, pointing into the block itself, so
- * the text is copied no more than a plain relay copies it.  Blocks just
+ * cuts it as a run of PIECE-byte reads would have: each piece holds bytes
+ * that one such read would have returned together.  The lines and pieces
+ * of a recv go out by one writev pointing into the block.  Blocks just
  * under 64 KiB took a fifth less processor time than 16 KiB ones with the
  * output to a file, and 128 KiB ones no less.
  */
 static const size_t PIECES = 257;
 static const size_t BLOCK = PIECES * PIECE;	/* 65,535 bytes */
 
-/* writev entries: the acceptance line, two per piece, then the end */
-static const int TAIL = 5;	/* last readiness line, a read failure's
-				   two lines, the closing line */
-static const int IOVCAP = 2 + 2 * PIECES + TAIL;
+/* writev entries: the acceptance line, two per piece or five at the end */
+static const int IOVCAP = 2 + 2 * PIECES;
 
 /*
  * A connection thread needs its block and its writev entries, 72 KiB,
- * and a few KiB more; this leaves ample room.  Only the pages a
- * connection touches are ever faulted in.
+ * and a few KiB more.  Only the pages a connection touches are faulted in.
  */
 static const size_t STACKSIZE = 256UL * 1024;
 
@@ -89,37 +73,38 @@ static const int FDRESERVE = 16;
 static const long BACKOFFMS = 500;
 
 /*
- * Writes to standard output are one writev each under this lock, so the
- * lines of different connections never split one another.
+ * The lines of a failed wait and a failed read name select and recvfrom,
+ * although the daemon calls poll and recv: people and scripts that read
+ * the output know these lines, so their text is fixed.
  */
+static const char WAITFAILED[] = "select: Failed: -1\n";
+static const char READFAILED[] = "recvfrom: Failed: -1\n";
+
+/* Each write to standard output is one writev under this lock, whole. */
 static pthread_mutex_t outlock = PTHREAD_MUTEX_INITIALIZER;
 
 /*
- * A connection thread holds this shared from before a read until what it
- * returned has been written.  The stop thread takes it exclusively, so a
- * stop never falls between a read and its printing.  Shared, because the
- * reads of different connections may go on side by side; writers are
- * preferred, because a steady stream of reads must not keep a stop
- * waiting.
+ * Held shared by a connection thread from before a read until what it
+ * returned is written, and exclusively by the stop thread, so a stop never
+ * falls between the two.  Writers are preferred, so that a steady stream
+ * of reads cannot keep a stop waiting.
  */
 static pthread_rwlock_t inflight = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 
 static sigset_t stopsigs;
 
 /*
- * What the main thread and the connection threads share, under lock.
- * Threads are capped at maxconn, of the order of the descriptor limit,
- * since each holds a connected socket.  Past the cap, and
- * for a while after a failed accept or thread start, the main thread
- * leaves the listening socket alone and clients wait in its queue;
- * looking at once would find the same client still queued and fail again
+ * What the main thread and the connection threads share.  Threads are
+ * capped at maxconn, since each holds a connected socket.  Past the cap,
+ * and after a failed accept or thread start until a connection ends or
+ * BACKOFFMS have passed, the main thread leaves the listening socket
+ * alone: looking at once would find the same client queued and fail again
  * in a tight loop, a line each time.
  *
- * Every readiness of the listening socket starts a thread, so a client
+ * Each readiness of the listening socket starts a thread, so a client
  * still queued while its thread starts up makes the main thread start
- * more.  One thread waiting in accept takes the next client anyway; the
- * spare ones end at once rather than pile up in accept, one more for
- * every few clients, without bound.
+ * another.  A thread that finds one already in accept ends at once, so
+ * spare threads never pile up.
  */
 static struct {
 	pthread_mutex_t	lock;
@@ -133,12 +118,10 @@ static struct {
 static int maxconn;
 
 /*
- * One connection as its thread sees it, with the output not yet written:
- * writev entries pointing into the block and the connection's lines.
+ * One connection as its thread sees it, with its output not yet written.
  * The block comes first, deepest in the stack: glibc hands back the pages
- * of an ended thread's stack below its last 16 KiB, so only what lies up
- * there stays mapped for the next thread, and every connection uses the
- * fields and the first entries.
+ * of an ended thread's stack below its last 16 KiB, and the fields that
+ * every connection uses stay up there, mapped for the next thread.
  */
 struct conn {
 	char		block[BLOCK];
@@ -151,18 +134,6 @@ struct conn {
 	size_t		readylen;
 	char		errnoline[32];	/* "errno: N\n" */
 };
-
-/*
- * Standard output cannot take any more: say so where an operator looks
- * and end, so that clients are refused rather than silently dropped.
- */
-[[noreturn]] static void
-outputfailed(int e)
-{
-	(void)dprintf(STDERR_FILENO, "Vantrel: error writing standard output: %s\n",
-	    strerror(e));
-	_exit(1);
-}
 
 /*
  * Wait until fd is ready for events; a signal does not end the wait.
@@ -182,7 +153,9 @@ waitfor(int fd, short events)
 
 /*
  * Write all of iov to standard output as one unit.  A full non-blocking
- * output is waited for; any other failure ends the daemon.
+ * output is waited for.  Any other failure ends the daemon, with a word
+ * where an operator looks, so that clients are refused rather than read
+ * and lost.
  */
 static void
 output(struct iovec *iov, int n)
@@ -192,12 +165,14 @@ output(struct iovec *iov, int n)
 	(void)pthread_mutex_lock(&outlock);
 	while (n > 0) {
 		if ((w = writev(STDOUT_FILENO, iov, n)) == -1) {
-			if (errno == EAGAIN || errno == EWOULDBLOCK) {
-				if (waitfor(STDOUT_FILENO, POLLOUT) == -1)
-					outputfailed(errno);
-			} else if (errno != EINTR)
-				outputfailed(errno);
-			continue;
+			if (errno == EINTR)
+				continue;
+			if ((errno == EAGAIN || errno == EWOULDBLOCK) &&
+			    waitfor(STDOUT_FILENO, POLLOUT) != -1)
+				continue;
+			(void)dprintf(STDERR_FILENO,
+			    "Vantrel: error writing standard output: %s\n", strerror(errno));
+			_exit(1);
 		}
 		for (; n > 0 && (size_t)w >= iov->iov_len; iov++, n--)
 			w -= (ssize_t)iov->iov_len;
@@ -230,10 +205,9 @@ put(struct conn *c, const char *p, size_t len)
 }
 
 static void
-flush(struct conn *c)
+putstr(struct conn *c, const char *s)
 {
-	output(c->iov, c->niov);
-	c->niov = 0;
+	put(c, s, strlen(s));
 }
 
 /*
@@ -246,7 +220,6 @@ flush(struct conn *c)
 static int
 takepieces(struct conn *c)
 {
-	const char *lines = "recvfrom: Failed: -1\n";
 	ssize_t n;
 	int e;
 
@@ -264,7 +237,7 @@ takepieces(struct conn *c)
 	put(c, c->ready, c->readylen);
 	/* a reset is the client's way to leave, not a fault */
 	if (n == -1 && e != ECONNRESET) {
-		put(c, lines, strlen(lines));
+		putstr(c, READFAILED);
 		put(c, c->errnoline, (size_t)snprintf(c->errnoline,
 		    sizeof(c->errnoline), "errno: %d\n", e));
 	}
@@ -281,12 +254,11 @@ takepieces(struct conn *c)
 static void
 relay(struct conn *c)
 {
-	const char *waitfailed = "select: Failed: -1\n";
 	int r = 1;
 
-	for (;;) {
+	do {
 		if (r == 0 && waitfor(c->fd, POLLIN) == -1) {
-			put(c, waitfailed, strlen(waitfailed));
+			putstr(c, WAITFAILED);
 			r = -1;
 		}
 		(void)pthread_rwlock_rdlock(&inflight);
@@ -295,28 +267,12 @@ relay(struct conn *c)
 		if (r == -1) {
 			close(c->fd);
 			put(c, c->name, c->namelen);
-			put(c, " closed\n", 8);
+			putstr(c, " closed\n");
 		}
-		flush(c);
+		output(c->iov, c->niov);
+		c->niov = 0;
 		(void)pthread_rwlock_unlock(&inflight);
-		if (r == -1)
-			return;
-	}
-}
-
-/*
- * Leave the pool; a connection that was served counts as ended, which
- * ends a back-off.
- */
-static void
-leave(bool served)
-{
-	(void)pthread_mutex_lock(&pool.lock);
-	pool.live--;
-	if (served)
-		pool.ended++;
-	(void)pthread_cond_signal(&pool.changed);
-	(void)pthread_mutex_unlock(&pool.lock);
+	} while (r != -1);
 }
 
 /*
@@ -332,7 +288,6 @@ take(int lfd, struct sockaddr_in *peer)
 	(void)pthread_mutex_lock(&pool.lock);
 	if (pool.inaccept || pool.backoff) {
 		(void)pthread_mutex_unlock(&pool.lock);
-		leave(false);
 		return -1;
 	}
 	pool.inaccept = true;
@@ -345,33 +300,40 @@ take(int lfd, struct sockaddr_in *peer)
 	if (fd == -1)
 		pool.backoff = true;
 	(void)pthread_mutex_unlock(&pool.lock);
-	if (fd == -1) {
+	if (fd == -1)
 		failed("accept", -1);
-		leave(false);
-	}
 	return fd;
 }
 
+/*
+ * A connection thread: serve the connection it accepts, if any, then
+ * leave the pool.  A connection served to its end ends a back-off.
+ */
 void *
 HandleConnection(void *arg)
 {
 	struct sockaddr_in peer;
-	int lfd = (int)(intptr_t)arg;
 	struct conn c;
 	const unsigned char *a = (const unsigned char *)&peer.sin_addr;
+	bool served = (c.fd = take((int)(intptr_t)arg, &peer)) != -1;
 
-	if ((c.fd = take(lfd, &peer)) == -1)
-		return nullptr;
-	c.niov = 0;
-	c.namelen = (size_t)snprintf(c.name, sizeof(c.name),
-	    "Connection from: %d.%d.%d.%d:%d", a[0], a[1], a[2], a[3],
-	    ntohs(peer.sin_port));
-	c.readylen = (size_t)snprintf(c.ready, sizeof(c.ready),
-	    "%s data available\n", c.name);
-	put(&c, c.name, c.namelen);
-	put(&c, "\n", 1);
-	relay(&c);
-	leave(true);
+	if (served) {
+		c.niov = 0;
+		c.namelen = (size_t)snprintf(c.name, sizeof(c.name),
+		    "Connection from: %d.%d.%d.%d:%d", a[0], a[1], a[2], a[3],
+		    ntohs(peer.sin_port));
+		c.readylen = (size_t)snprintf(c.ready, sizeof(c.ready),
+		    "%s data available\n", c.name);
+		put(&c, c.name, c.namelen);
+		putstr(&c, "\n");
+		relay(&c);
+	}
+	(void)pthread_mutex_lock(&pool.lock);
+	pool.live--;
+	if (served)
+		pool.ended++;
+	(void)pthread_cond_signal(&pool.changed);
+	(void)pthread_mutex_unlock(&pool.lock);
 	return nullptr;
 }
 
@@ -390,10 +352,10 @@ drain(void)
 /*
  * SIGINT, SIGTERM and SIGHUP are taken here, in a thread of their own,
  * rather than in a handler that could interrupt a thread in the middle of
- * a write.  Once the output is drained, the process ends by the signal
- * as it would have without this thread, so its parent sees the usual
- * status.  The drain may never finish when whatever reads the output has
- * stopped reading; a second stop signal then ends the process at once.
+ * a write.  Once the output is drained, the process ends by the signal,
+ * so its parent sees the usual status.  When whatever reads the output
+ * has stopped reading, the drain never ends; a second stop signal then
+ * ends the process at once.
  */
 static void *
 stopper(void *)
@@ -456,6 +418,11 @@ openstdfds(void)
 	return 1;
 }
 
+/*
+ * How many connections may be open at once: the descriptor limit less
+ * FDRESERVE.  Returns 0, after saying why, when that leaves none: every
+ * accept would fail.
+ */
 static int
 threadcap(void)
 {
@@ -463,13 +430,21 @@ threadcap(void)
 
 	if (getrlimit(RLIMIT_NOFILE, &rl) == -1 || rl.rlim_cur > INT_MAX)
 		return INT_MAX;
-	return std::max(1, (int)rl.rlim_cur - FDRESERVE);
+	if (rl.rlim_cur > FDRESERVE)
+		return (int)rl.rlim_cur - FDRESERVE;
+	(void)dprintf(STDERR_FILENO, "Vantrel: descriptor limit %d leaves no "
+	    "room for a connection (at least %d needed)\n", (int)rl.rlim_cur,
+	    FDRESERVE + 1);
+	return 0;
 }
 
 /*
  * Returns the listening socket, or -1 after printing why there is none.
  * SO_REUSEADDR lets a restarted daemon bind at once while connections of
  * the one before linger in TIME_WAIT; a second live listener still fails.
+ * The queue is as long as the system allows: when it overflows, Linux
+ * completes handshakes with SYN cookies, and a client's text that follows
+ * is answered with a reset and lost without a trace.
  */
 static int
 listener(void)
@@ -498,7 +473,7 @@ listener(void)
 		close(fd);
 		return -1;
 	}
-	if ((r = listen(fd, VANTREL_BACKLOG)) == -1) {
+	if ((r = listen(fd, SOMAXCONN)) == -1) {
 		failed("listen", r);
 		close(fd);
 		return -1;
@@ -536,20 +511,16 @@ admit(void)
 }
 
 /*
- * Start a connection thread for every readiness of the listening socket
- * until a wait on it fails.  Threads are detached: nobody waits for
- * them, and an ended one leaves nothing behind.
+ * Start a detached connection thread for every readiness of the listening
+ * socket until a wait on it fails.
  *
- * After starting a thread the main thread gives up the processor once,
- * so that the new thread, or the one already waiting in accept, can take
- * the client before the next wait looks at the listening socket: on a busy
- * machine the client would otherwise still be queued at every look, and
- * each look would start yet another thread only for it to end again
- * (without the yield, 2,000 clients one after another took twice the time
- * and two and a half times the processor time).  Waiting instead for each
- * accept to return starts no spare at all, but it puts a thread start on
- * every client's way, where a spare left waiting in accept takes the next
- * client at once: a third less processor time, half the rate.
+ * After each start the main thread gives up the processor once, so that
+ * a thread can take the client before the next wait looks: otherwise, on
+ * a busy machine, each look would find the client still queued and start
+ * a spare only for it to end (without the yield, 2,000 clients one after
+ * another took twice the time and two and a half times the processor
+ * time).  Waiting for each accept instead would put a thread start on
+ * every client's way: a third less processor time, half the rate.
  */
 static void
 serve(int lfd)
@@ -564,7 +535,7 @@ serve(int lfd)
 	for (;;) {
 		admit();
 		if ((r = waitfor(lfd, POLLIN)) == -1) {
-			failed("select", r);
+			failed("select", r);	/* WAITFAILED's fixed text */
 			break;
 		}
 		r = pthread_create(&thread, &attr, HandleConnection,
@@ -588,9 +559,8 @@ main()
 {
 	int lfd, r;
 
-	if (!openstdfds())
+	if (!openstdfds() || (maxconn = threadcap()) == 0)
 		return 1;
-	maxconn = threadcap();
 	if ((r = startstopper()) != 0) {
 		failed("pthread_create", r);
 		return 1;

@@ -214,7 +214,7 @@ manualExamples(const Scratch &s)
 		std::istringstream words(line.substr(16));
 		Example e = {{NDIRCHECK}, ""};
 		for (std::string w; words >> w;)
-			if (w == "examples/*.lst")
+			if (w == "$ex/*.lst")
 				e.argv.insert(e.argv.end(), std::begin(EXAMPLE_LISTINGS), std::end(EXAMPLE_LISTINGS));
 			else
 				e.argv.push_back(replaced(w, "/mnt/", s.dir + "/"));

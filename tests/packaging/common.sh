@@ -45,9 +45,9 @@ expected_files() {
 	$BINDIR/dresk
 	$BINDIR/ndircheck
 	$BINDIR/Vantrel
-	$INCLUDEDIR/ndirlexer.h
-	$INCLUDEDIR/ndirrecord.h
-	$INCLUDEDIR/skelda.h
+	$INCLUDEDIR/ndirtools/ndirlexer.h
+	$INCLUDEDIR/ndirtools/ndirrecord.h
+	$INCLUDEDIR/ndirtools/skelda.h
 	$LIBDIR/libndirlexer.a
 	$LIBDIR/libskelda.a
 	$LIBDIR/skelda.o
@@ -60,17 +60,25 @@ expected_files() {
 	$MANDIR/man3/filemap.3
 	$MANDIR/man3/ndirlexer.3
 	$MANDIR/man8/Vantrel.8
+	$DOCDIR/README.md
 	$DOCDIR/CHANGELOG.md
+	$DOCDIR/examples/acctsrv-data.lst
+	$DOCDIR/examples/oldserv-sys.lst
+	$DOCDIR/examples/oldserv-users.lst
+	$DOCDIR/examples/dos/oldserv-users.lst
 	LIST
 }
 
-# check_consumers PCDIR: a C program against skelda and a C++ program
-# against ndirlexer build with nothing but the flags that pkg-config reads
-# from the .pc files in PCDIR (none of the system's), and run.
+# check_consumers PCDIR [SYSROOT]: a C program against skelda and a C++
+# program against ndirlexer build with nothing but the flags that
+# pkg-config reads from the .pc files in PCDIR (none of the system's), and
+# run.  A tree staged for its prefix under SYSROOT is read through
+# pkg-config's sysroot, as a cross build reads one.
 check_consumers() {
 	PKG_CONFIG_LIBDIR=$1
+	PKG_CONFIG_SYSROOT_DIR=${2:-}
 	PKG_CONFIG_PATH=
-	export PKG_CONFIG_LIBDIR PKG_CONFIG_PATH
+	export PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR PKG_CONFIG_PATH
 	need pkg-config pkg-config
 
 	for module in skelda ndirlexer; do
@@ -80,7 +88,7 @@ check_consumers() {
 		    fail "$module has version $version, not $PROJECT_VERSION"
 	done
 
-	here=$(dirname "$0")
+	here=$SOURCE_DIR/tests/packaging
 	# shellcheck disable=SC2046 # the flags are meant to split
 	$CC -o "$scratch/consumer_c" "$here/consumer.c" $(pkg-config --cflags --libs skelda) ||
 	    fail "the C program does not build against skelda"
@@ -97,4 +105,34 @@ check_consumers() {
 	consumer_cxx|$EXAMPLES/oldserv-users.lst|2 directories, 13 files, 1118674 bytes
 	consumer_cxx|$EXAMPLES/acctsrv-data.lst|1 directories, 5 files, 2122240 bytes
 	CASES
+}
+
+# copy_sources DIR: the sources under test as git sees them (tracked files
+# and new ones that .gitignore lets in, so no build trees) into DIR, made a
+# repository of one commit, where `git status` then names whatever a
+# build leaves behind.
+copy_sources() {
+	need git git
+	git -C "$SOURCE_DIR" rev-parse --is-inside-work-tree >/dev/null 2>&1 ||
+	    skip "$SOURCE_DIR is no git checkout, whose .gitignore names what to copy"
+	mkdir -p "$1"
+	(cd "$SOURCE_DIR" && git ls-files -z -co --exclude-standard |
+	    xargs -0 sh -c 'for f; do [ ! -e "$f" ] || printf "%s\0" "$f"; done' sh |
+	    tar --null -T - -cf -) | tar -C "$1" -xf - || fail "cannot copy $SOURCE_DIR"
+	if ! { git -C "$1" -c init.defaultBranch=main init -q &&
+	    git -C "$1" add -A &&
+	    git -C "$1" -c user.name=test -c user.email=test@localhost \
+		commit -q -m sources; }; then
+		fail "cannot make a repository of the copy"
+	fi
+}
+
+# build_packages DIR [OPTION...]: dpkg-buildpackage -us -uc -b in DIR, the
+# packages landing beside it, quietly but for a failure.
+build_packages() {
+	dir=$1; shift
+	if ! (cd "$dir" && dpkg-buildpackage -us -uc -b "$@") >"$dir.log" 2>&1; then
+		tail -n 60 "$dir.log" >&2
+		fail "dpkg-buildpackage $* failed"
+	fi
 }

@@ -1,36 +1,49 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
-# dpkg-buildpackage builds the Debian packages from a copy of the sources;
-# lintian finds nothing to report; the packages hold what they should, do
-# not switch the service on, and programs build against the unpacked
-# development package with nothing but pkg-config's flags.
+# dpkg-buildpackage builds the Debian packages of this version, running
+# the test suite, from a copy of the sources, and leaves nothing there
+# that git or the source package would take in; lintian finds nothing to
+# report; the packages hold what `cmake --install` installs and Debian's
+# own files, do not switch the service on, and programs build against the
+# unpacked development package with nothing but pkg-config's flags.  The
+# packages are kept in the build directory for the autopkgtest test.
 . "$(dirname "$0")/common.sh"
 command -v dh >/dev/null 2>&1 && command -v dpkg-buildpackage >/dev/null 2>&1 ||
     skip "debhelper not found: scripts/setup --dev installs the packaging tools"
 need lintian lintian
 need dpkg-architecture dpkg-dev
 
-# A copy of the sources without build trees or version control, so that
-# the package build leaves the tree under test alone; its packages land
-# beside the copy.
-mkdir "$scratch/ndirtools"
-tar -C "$SOURCE_DIR" --exclude=./.git --exclude='./build*' --exclude='./obj-*' \
-    --exclude=./debian/.debhelper --exclude=./debian/tmp --exclude=./debian/files \
-    --exclude=./debian/ndirtools --exclude=./debian/ndirtools-dev \
-    --exclude='./debian/*.substvars' --exclude=./debian/debhelper-build-stamp \
-    -cf - . | tar -C "$scratch/ndirtools" -xf - || fail "cannot copy $SOURCE_DIR"
-if ! (cd "$scratch/ndirtools" &&
-    DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
-    dpkg-buildpackage -us -uc -b) >"$scratch/build.log" 2>&1; then
-	tail -n 60 "$scratch/build.log" >&2
-	fail "dpkg-buildpackage failed"
-fi
+kept=$BUILD_DIR/debian-packages
+rm -rf "$kept"
 
-version=$(dpkg-parsechangelog -l "$scratch/ndirtools/debian/changelog" -S Version)
+# A copy of the sources, so that the package build leaves the tree under
+# test alone; its packages land beside the copy.
+src=$scratch/ndirtools
+copy_sources "$src"
+DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}"
+export DEB_BUILD_OPTIONS
+build_packages "$src"
+
+# Whatever the build leaves behind is ignored by git, and by the source
+# package's list (CPACK_SOURCE_IGNORE_FILES, matched against full paths).
+left=$(git -C "$src" status --porcelain)
+[ -z "$left" ] || fail "the package build leaves files that .gitignore lets in:
+$left"
+sed -n 's/^set(CPACK_SOURCE_IGNORE_FILES "\(.*\)")$/\1/p' \
+    "$BUILD_DIR/CPackSourceConfig.cmake" | tr ';' '\n' >"$scratch/ignore"
+[ -s "$scratch/ignore" ] || fail "no CPACK_SOURCE_IGNORE_FILES in $BUILD_DIR"
+left=$(git -C "$src" status --porcelain --ignored | sed -n 's|^!! |/|p' |
+    grep -Ev -f "$scratch/ignore" || :)
+[ -z "$left" ] || fail "the package build leaves files that make package_source takes in:
+$left"
+
+# The packages carry the project's version: debian/changelog's agrees.
+version=$PROJECT_VERSION
 arch=$(dpkg-architecture -qDEB_HOST_ARCH)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for p in ndirtools ndirtools-dev ndirtools-dbgsym; do
-	[ -f "$scratch/${p}_${version}_$arch.deb" ] || fail "no ${p}_${version}_$arch.deb made"
+	[ -f "$scratch/${p}_${version}_$arch.deb" ] ||
+	    fail "no ${p}_${version}_$arch.deb made: $(ls "$scratch")"
 done
 
 if ! lintian --pedantic --info --fail-on error,warning \
@@ -39,40 +52,39 @@ if ! lintian --pedantic --info --fail-on error,warning \
 	fail "lintian reports errors or warnings"
 fi
 
-# Contents: package, then a file it holds, one for every file.  The
-# project's CHANGELOG.md is compressed once it passes dh_compress's size.
-while read -r p file; do
-	echo "$p $file"
-done <<LIST | sort >"$scratch/want"
-ndirtools usr/bin/torbek00
-ndirtools usr/bin/dresk
-ndirtools usr/bin/ndircheck
-ndirtools usr/bin/Vantrel
-ndirtools lib/systemd/system/vantrel.service
-ndirtools usr/share/man/man1/torbek00.1.gz
-ndirtools usr/share/man/man1/dresk.1.gz
-ndirtools usr/share/man/man1/ndircheck.1.gz
-ndirtools usr/share/man/man8/Vantrel.8.gz
-ndirtools usr/share/doc/ndirtools/CHANGELOG.md
-ndirtools usr/share/doc/ndirtools/changelog.gz
-ndirtools usr/share/doc/ndirtools/copyright
-ndirtools-dev usr/include/ndirlexer.h
-ndirtools-dev usr/include/ndirrecord.h
-ndirtools-dev usr/include/skelda.h
-ndirtools-dev usr/lib/$multiarch/libndirlexer.a
-ndirtools-dev usr/lib/$multiarch/libskelda.a
-ndirtools-dev usr/lib/$multiarch/skelda.o
-ndirtools-dev usr/lib/$multiarch/pkgconfig/ndirlexer.pc
-ndirtools-dev usr/lib/$multiarch/pkgconfig/skelda.pc
-ndirtools-dev usr/share/man/man3/filemap.3.gz
-ndirtools-dev usr/share/man/man3/ndirlexer.3.gz
-ndirtools-dev usr/share/doc/ndirtools-dev/changelog.gz
-ndirtools-dev usr/share/doc/ndirtools-dev/copyright
-LIST
+# Contents: package, then a file it holds, one for every file.  The files
+# are those of `cmake --install` in Debian's directories (the unit in
+# /lib/systemd/system, set by debian/rules), the development files in
+# ndirtools-dev, and Debian's own.  Manual pages and the documents at the
+# top of the documentation folder are compressed once they pass
+# dh_compress's size; the examples never are.
+# shellcheck disable=SC2034 # expected_files reads them
+BINDIR=bin INCLUDEDIR=include MANDIR=share/man DOCDIR=share/doc/ndirtools
+LIBDIR=lib/$multiarch
+{
+	expected_files | while read -r file; do
+		case $file in
+		lib/systemd/*) path=$file ;;
+		*) path=usr/$file ;;
+		esac
+		case $file in
+		"$INCLUDEDIR"/*|"$LIBDIR"/*|"$MANDIR"/man3/*) echo "ndirtools-dev $path" ;;
+		*) echo "ndirtools $path" ;;
+		esac
+	done
+	cat <<-LIST
+	ndirtools usr/share/doc/ndirtools/README.Debian
+	ndirtools usr/share/doc/ndirtools/changelog
+	ndirtools usr/share/doc/ndirtools/copyright
+	ndirtools-dev usr/share/doc/ndirtools-dev/changelog
+	ndirtools-dev usr/share/doc/ndirtools-dev/copyright
+	LIST
+} | sort >"$scratch/want"
 for p in ndirtools ndirtools-dev; do
 	dpkg-deb -c "$scratch/${p}_${version}_$arch.deb" |
 	    awk -v p="$p" '$1 !~ /^d/ { sub(/^\.\//, "", $6); print p, $6 }'
-done | sed 's/CHANGELOG\.md\.gz$/CHANGELOG.md/' | sort >"$scratch/have"
+done | sed -E 's#^([^ ]+ usr/share/(man/.*|doc/[^/]+/[^/]+))\.gz$#\1#' |
+    sort >"$scratch/have"
 if ! cmp -s "$scratch/want" "$scratch/have"; then
 	diff "$scratch/want" "$scratch/have" >&2 || :
 	fail "package contents differ (< missing, > extra)"
@@ -87,6 +99,7 @@ done <<FIELDS
 ndirtools|Depends|(^|, )libc6 \(>=
 ndirtools|Depends|libstdc\+\+6
 ndirtools-dev|Depends|(^|, )libfl-dev(,|$)
+ndirtools-dev|Multi-Arch|^same$
 ndirtools-dbgsym|Depends|^ndirtools \(= $version\)\$
 FIELDS
 
@@ -100,16 +113,25 @@ if grep -q 'deb-systemd-invoke' "$scratch/control/postinst"; then
 	fail "the package starts vantrel.service on installation"
 fi
 
-# Unpacked: the programs run, and the development package's own .pc
-# files lead the compilers to its headers and libraries.
+# Unpacked: the programs run, the .pc files name prefix /usr, and read
+# through pkg-config's sysroot they lead the compilers to the unpacked
+# headers and libraries.
+root=$scratch/root
 for p in ndirtools ndirtools-dev; do
-	dpkg-deb -x "$scratch/${p}_${version}_$arch.deb" "$scratch/root" ||
+	dpkg-deb -x "$scratch/${p}_${version}_$arch.deb" "$root" ||
 	    fail "dpkg-deb -x $p failed"
 done
 out=$(printf 'FS1\\SYS:\n\nDirectories:\nPUBLIC            [SRWCEMFA] [SRWCEMFA] SUPERVISO   1-01-95 12:00a\n\n' |
-    "$scratch/root/usr/bin/dresk")
+    "$root/usr/bin/dresk")
 [ "$out" = 'FS1\SYS:PUBLIC' ] || fail "packaged dresk printed: $out"
-grep -qxF "ExecStart=/usr/bin/Vantrel" "$scratch/root/lib/systemd/system/vantrel.service" ||
+grep -qxF "ExecStart=/usr/bin/Vantrel" "$root/lib/systemd/system/vantrel.service" ||
     fail "the packaged unit does not start /usr/bin/Vantrel"
-check_consumers "$scratch/root/usr/lib/$multiarch/pkgconfig"
-echo "packages $version built, lint-clean and complete"
+for module in skelda ndirlexer; do
+	grep -qxF prefix=/usr "$root/usr/lib/$multiarch/pkgconfig/$module.pc" ||
+	    fail "the packaged $module.pc does not say prefix=/usr"
+done
+check_consumers "$root/usr/lib/$multiarch/pkgconfig" "$root"
+
+mkdir "$kept"
+mv "$scratch"/*.deb "$kept"/
+echo "packages $version built, lint-clean and complete, leaving a clean tree"

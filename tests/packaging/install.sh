@@ -26,15 +26,18 @@ check_tree() {
 	    "$dir/lib/systemd/system/vantrel.service" ||
 	    fail "the unit does not start $prefix/$BINDIR/Vantrel"
 
-	# The .pc files name the directories they were installed beside,
-	# wherever that is.
+	# The .pc files name the prefix, not DESTDIR, and the project's
+	# folder of headers.
 	for module in skelda ndirlexer; do
-		for var in libdir:$LIBDIR includedir:$INCLUDEDIR; do
-			have=$(PKG_CONFIG_LIBDIR=$dir/$LIBDIR/pkgconfig \
-			    pkg-config --variable="${var%%:*}" "$module")
-			[ "$(cd "$have" && pwd -P)" = "$(cd "$dir/${var#*:}" && pwd -P)" ] ||
-			    fail "$module.pc: ${var%%:*} is $have, not $dir/${var#*:}"
-		done
+		have=$(PKG_CONFIG_LIBDIR=$dir/$LIBDIR/pkgconfig PKG_CONFIG_PATH='' \
+		    PKG_CONFIG_SYSROOT_DIR='' PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1 \
+		    PKG_CONFIG_ALLOW_SYSTEM_LIBS=1 pkg-config --cflags --libs "$module")
+		# (the sanitizer build's add the sanitizer runtime)
+		want="-I$prefix/$INCLUDEDIR/ndirtools -L$prefix/$LIBDIR -l$module"
+		case "$have" in
+		"$want"|"$want "*) ;;
+		*) fail "$module.pc gives '$have', not '$want'" ;;
+		esac
 	done
 }
 

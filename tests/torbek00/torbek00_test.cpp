@@ -145,6 +145,23 @@ TEST(Torbek00, WritesTheLinesOfEachFileRecord)
 		    {listing("S\\V:5%", {fileLine("A%", "", "")})},
 		    HEADER + "ECHO Error: S/V:5%%\\A%%    (^<FileOwner^>) >> TORBEK00.LOG\n",
 		    "torbek00: L1: S/V:5%\\A% (<FileOwner>)" INCOMPLETE},
+		{"ampersands and carets escaped in every field",
+		    {listing("S&1\\V^2:X&ECHO\\Q", {fileLine("A^B&", "T%", "O&^")})},
+		    HEADER + copied("S^&1/V^^2:X^&ECHO\\Q\\A^^B^&.T%%", "O:/O^&^^/OLDSERV/X^&ECHO/Q",
+		    "O:\\O^&^^\\OLDSERV\\X^&ECHO\\Q\\A^^B^&.T%%")},
+		{"ampersands escaped in the error line, cut last line said too",
+		    {"S\\V:X&DEL\n\nFiles:\n" + fileLine("A&B", "", "")},
+		    HEADER + "ECHO Error: S/V:X^&DEL\\A^&B    (^<FileOwner^>) >> TORBEK00.LOG\n",
+		    "torbek00: L1: S/V:X&DEL\\A&B (<FileOwner>)" INCOMPLETE
+		    "torbek00: L1: no line feed after the last line: the listing may be cut short\n"},
+		{"targets DOS takes for one: separators, trailing separator, root",
+		    {listing("S\\V:DIR/SUB", {fileLine("A", "", "IS")}) + listing("S\\W:DIR\\\\SUB\\", {fileLine("A", "", "IS")}) +
+		     listing("S\\V:", {fileLine("R", "", "IS")}) + listing("S\\W:\\", {fileLine("R", "", "IS")})},
+		    HEADER + copied("S/V:DIR/SUB\\A", "N:/DIR/SUB", "N:\\DIR/SUB\\A") +
+		    copied("S/W:DIR\\\\SUB\\\\A", "N:/DIR//SUB/", "N:\\DIR\\\\SUB\\\\A") +
+		    copied("S/V:R", "N:/", "N:\\\\R") + copied("S/W:\\\\R", "N://", "N:\\\\\\R"),
+		    "torbek00: L1: S/W:DIR\\\\SUB\\\\A (IS): copied to N:\\DIR\\\\SUB\\\\A again: the earlier copy is overwritten\n"
+		    "torbek00: L1: S/W:\\\\R (IS): copied to N:\\\\\\R again: the earlier copy is overwritten\n"},
 		{"code-page letters are copied", {listing("S\\V:P", {fileLine("CAF\xc9", "", "IS")})},
 		    HEADER + copied("S/V:P\\CAF\xc9", "N:/P", "N:\\P\\CAF\xc9")},
 		{"same target from two volumes",
@@ -209,25 +226,49 @@ TEST(Torbek00, WarnsOfEveryRepeatedTargetInDirectoriesOfAnySize)
 	    std::string::npos);
 }
 
-TEST(Torbek00, LeavesOutFilesWhoseNamesTheScriptCannotCarry)
+TEST(Torbek00, LeavesOutRecordsTheScriptOrDosCannotCarry)
 {
 	const std::string good = copied("S/V:P\\OK", "N:/P", "N:\\P\\OK");
+	const char *UNSAFE = "a name holds a control character, < > | \" or a . or .. part";
+	const char *DEVICE = "a name is a DOS device name";
+	const char *FORBIDDEN = "a name holds a character DOS does not allow: * ? + , ; = [ ] :";
+	const char *DOT = "a name ends in a full stop, which DOS drops";
+	const char *SWITCH = "a name begins with /, which NCOPY takes for an option";
+	const char *CUT = "a name is longer than the listing's field holds: the real name is unknown";
+	const std::string longPath(256, 'P'), tail = "  12,345  3-15-96  4:07p [Rw-A--------------] IS";
 	struct {
 		const char *name;
 		std::string volume, file, shown;
+		const char *reason;
 	} cases[] = {
-		{"end of file byte in a name", "S\\V:P", fileLine("A\x1a", "", "IS"), "S/V:P\\A\\x1a (IS)"},
-		{"delete byte in a name", "S\\V:P", fileLine("A\x7f", "", "IS"), "S/V:P\\A\\x7f (IS)"},
-		{"lone carriage return in a path", "S\\V:X\rY", fileLine("A", "", "IS"), "S/V:X\\x0dY\\A (IS)"},
-		{"redirection in a path", "S\\V:X<Y", fileLine("A", "", "IS"), "S/V:X<Y\\A (IS)"},
-		{"redirection in a server", "X>Y\\V:P", fileLine("A", "", "IS"), "X>Y/V:P\\A (IS)"},
-		{"pipe in a volume", "S\\V|W:P", fileLine("A", "", "IS"), "S/V|W:P\\A (IS)"},
-		{"quote in an owner", "S\\V:P", fileLine("A", "", "I\"S"), "S/V:P\\A (I\"S)"},
-		{"full stop as a path part", "S\\V:.\\P", fileLine("A", "", "IS"), "S/V:.\\P\\A (IS)"},
-		{"parent as a path part after a slash", "S\\V:P/../Q", fileLine("A", "", "IS"), "S/V:P/../Q\\A (IS)"},
-		{"parent as a name", "S\\V:P", fileLine("..", "", "IS"), "S/V:P\\.. (IS)"},
-		{"parents as an owner", "S\\V:P", fileLine("A", "", "..\\.."), "S/V:P\\A (..\\..)"},
-		{"parent as an owner part after a slash", "S\\V:P", fileLine("A", "", "N/.."), "S/V:P\\A (N/..)"},
+		{"end of file byte in a name", "S\\V:P", fileLine("A\x1a", "", "IS"), "S/V:P\\A\\x1a (IS)", UNSAFE},
+		{"delete byte in a name", "S\\V:P", fileLine("A\x7f", "", "IS"), "S/V:P\\A\\x7f (IS)", UNSAFE},
+		{"lone carriage return in a path", "S\\V:X\rY", fileLine("A", "", "IS"), "S/V:X\\x0dY\\A (IS)", UNSAFE},
+		{"redirection in a path", "S\\V:X<Y", fileLine("A", "", "IS"), "S/V:X<Y\\A (IS)", UNSAFE},
+		{"redirection in a server", "X>Y\\V:P", fileLine("A", "", "IS"), "X>Y/V:P\\A (IS)", UNSAFE},
+		{"pipe in a volume", "S\\V|W:P", fileLine("A", "", "IS"), "S/V|W:P\\A (IS)", UNSAFE},
+		{"quote in an owner", "S\\V:P", fileLine("A", "", "I\"S"), "S/V:P\\A (I\"S)", UNSAFE},
+		{"full stop as a path part", "S\\V:.\\P", fileLine("A", "", "IS"), "S/V:.\\P\\A (IS)", UNSAFE},
+		{"parent as a path part after a slash", "S\\V:P/../Q", fileLine("A", "", "IS"), "S/V:P/../Q\\A (IS)", UNSAFE},
+		{"parent as a name", "S\\V:P", fileLine("..", "", "IS"), "S/V:P\\.. (IS)", UNSAFE},
+		{"parents as an owner", "S\\V:P", fileLine("A", "", "..\\.."), "S/V:P\\A (..\\..)", UNSAFE},
+		{"parent as an owner part after a slash", "S\\V:P", fileLine("A", "", "N/.."), "S/V:P\\A (N/..)", UNSAFE},
+		{"device as a name, with an extension", "S\\V:P", fileLine("CON", "TXT", "IS"), "S/V:P\\CON.TXT (IS)", DEVICE},
+		{"device as a path part, in lower case", "S\\V:A\\nul\\B", fileLine("A", "", "IS"), "S/V:A\\nul\\B\\A (IS)", DEVICE},
+		{"device as an owner", "S\\V:P", fileLine("A", "", "COM1"), "S/V:P\\A (COM1)", DEVICE},
+		{"device as a server", "LPT9\\V:P", fileLine("A", "", "IS"), "LPT9/V:P\\A (IS)", DEVICE},
+		{"clock device as a volume", "S\\Clock$:P", fileLine("A", "", "IS"), "S/Clock$:P\\A (IS)", DEVICE},
+		{"asterisk in a name", "S\\V:P", fileLine("A*", "", "IS"), "S/V:P\\A* (IS)", FORBIDDEN},
+		{"semicolon in a path", "S\\V:A;B", fileLine("A", "", "IS"), "S/V:A;B\\A (IS)", FORBIDDEN},
+		{"equals sign in a server", "S=T\\V:P", fileLine("A", "", "IS"), "S=T/V:P\\A (IS)", FORBIDDEN},
+		{"bracket in an owner", "S\\V:P", fileLine("A", "", "[X]"), "S/V:P\\A ([X])", FORBIDDEN},
+		{"name ending in a full stop", "S\\V:P", fileLine("ABC.", "", "IS"), "S/V:P\\ABC. (IS)", DOT},
+		{"path part ending in a full stop", "S\\V:A.\\B", fileLine("A", "", "IS"), "S/V:A.\\B\\A (IS)", DOT},
+		{"server beginning with a slash", "/Q\\V:P", fileLine("A", "", "IS"), "/Q/V:P\\A (IS)", SWITCH},
+		{"path longer than its field", "S\\V:" + longPath, fileLine("A", "", "IS"),
+		    "S/V:" + longPath.substr(1) + "\\A (IS)", CUT},
+		{"name longer than its field", "S\\V:P", fileLine("NINELONGX", "", "IS"), "S/V:P\\NINELONG (IS)", CUT},
+		{"extension longer than its field", "S\\V:P", "A             TEXT" + tail, "S/V:P\\A.TEX (<FileOwner>)", CUT},
 	};
 	for (const auto &c : cases) {
 		std::string text = c.volume + "\n\nFiles:\n" + c.file + "\n\nS\\V:P\n\nFiles:\n" +
@@ -235,8 +276,28 @@ TEST(Torbek00, LeavesOutFilesWhoseNamesTheScriptCannotCarry)
 		Outcome r = torbek({text});
 		EXPECT_EQ(r.status, 1) << c.name;
 		EXPECT_EQ(r.out, HEADER + good) << c.name;
-		EXPECT_EQ(r.err, "torbek00: L1: " + c.shown + ": left out: a name holds a control"
-		    " character, < > | \" or a . or .. part\n") << c.name;
+		EXPECT_EQ(r.err, "torbek00: L1: " + c.shown + ": left out: " + c.reason + "\n") << c.name;
+	}
+}
+
+TEST(Torbek00, CopiesFullFieldsAndCutOwners)
+{
+	const std::string path(255, 'P');
+	struct {
+		const char *name;
+		std::string volume, file, source, target;
+	} cases[] = {
+		{"a name of eight letters", "S\\V:P", fileLine("EIGHTLET", "TXT", "IS"), "S/V:P\\EIGHTLET.TXT", "N:\\P\\EIGHTLET.TXT"},
+		{"a path of 255 characters", "S\\V:" + path, fileLine("A", "", "IS"), "S/V:" + path + "\\A", "N:\\" + path + "\\A"},
+		{"an owner longer than its field", "S\\V:P", fileLine("A", "", "TWELVELETTER"), "S/V:P\\A",
+		    "O:\\TWELVELETTE\\OLDSERV\\P\\A"},
+	};
+	for (const auto &c : cases) {
+		Outcome r = torbek({listing(c.volume, {c.file})});
+		std::string dir = c.target.substr(0, c.target.rfind('\\'));
+		std::replace(dir.begin(), dir.end(), '\\', '/');
+		EXPECT_EQ(r.status, 0) << c.name;
+		EXPECT_EQ(r.out, HEADER + copied(c.source, dir, c.target)) << c.name;
 	}
 }
 

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: ISC
 // What the tests of the text listener daemon share: a network of each
 // test's own, the daemon under test with its standard output drained into
-// a string, TCP clients on 127.0.0.1:8000, readers of /proc, and the
-// fixture that starts it all.
+// a string, TCP clients on 127.0.0.1:8000, readers of /proc and of the
+// daemon's output, and the fixture that starts it all.  Every wait for a
+// condition goes through Eventually, every wait for output through
+// Daemon::WaitFor.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -44,6 +46,7 @@
 #include <vector>
 
 #include "payload.h"
+#include "run.h"
 
 extern char **environ;
 
@@ -66,16 +69,13 @@ inline size_t Count(const std::string &s, const std::string &what) {
   return n;
 }
 
-// A predicate on the output that holds once `what` has occurred n times;
-// it looks only at text it has not seen before.
-inline std::function<bool(const std::string &)> Occurs(const std::string &what, size_t n) {
-  auto pos = std::make_shared<size_t>(0);
-  auto seen = std::make_shared<size_t>(0);
-  return [=](const std::string &t) {
-    for (size_t at; *seen < n && (at = t.find(what, *pos)) != std::string::npos; (*seen)++) *pos = at + what.size();
-    if (*seen < n && t.size() >= what.size()) *pos = std::max(*pos, t.size() - what.size() + 1);
-    return *seen >= n;
-  };
+// Looks every few milliseconds, at most d, until done() holds; gives
+// whether it did.
+inline bool Eventually(const std::function<bool()> &done, Clock::duration d = kPatience) {
+  for (auto end = Clock::now() + d;; std::this_thread::sleep_for(5ms)) {
+    if (done()) return true;
+    if (Clock::now() >= end) return false;
+  }
 }
 
 // The bytes client i sends (payload.h).
@@ -85,66 +85,47 @@ inline std::string Payload(size_t client, size_t bytes) {
   return s;
 }
 
-inline std::string ReadFile(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline bool KilledBy(int status, int sig) { return WIFSIGNALED(status) && WTERMSIG(status) == sig; }
-inline bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
-
-inline std::string Describe(int status) {
+// How a process ended: "exit N" or "signal N", to compare and to print.
+inline std::string Ending(int status) {
   if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return std::string("signal ") + strsignal(WTERMSIG(status));
+  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
   return "status " + std::to_string(status);
 }
 
-// One row of /proc/net/tcp: addresses as the kernel writes them
-// ("0100007F:1F40"), the state in hex ("0A" listening, "06" TIME_WAIT),
+// The sockets on the daemon's port, from /proc/net/tcp: the state as the
+// kernel writes it ("0A" listening, "06" TIME_WAIT), the other end's port
 // and the bytes received but not yet read.
 struct TcpSocket {
-  std::string local, remote, state;
-  long unread;
+  std::string state;
+  long remote_port, unread;
 };
 
-inline std::vector<TcpSocket> TcpSockets() {
+inline std::vector<TcpSocket> DaemonSockets() {
+  auto after_colon = [](const std::string &s) { return strtol(s.substr(s.find(':') + 1).c_str(), nullptr, 16); };
   std::vector<TcpSocket> all;
-  std::istringstream tcp(ReadFile("/proc/net/tcp"));
-  std::string line;
+  std::istringstream tcp(slurp("/proc/net/tcp"));
+  std::string line, slot, local, remote, state, queues;
   std::getline(tcp, line);
   while (std::getline(tcp, line)) {
-    std::istringstream f(line);
-    std::string slot, queues;
-    TcpSocket s;
-    f >> slot >> s.local >> s.remote >> s.state >> queues;
-    s.unread = strtol(queues.substr(queues.find(':') + 1).c_str(), nullptr, 16);
-    all.push_back(s);
+    std::istringstream(line) >> slot >> local >> remote >> state >> queues;
+    if (after_colon(local) == kPort) all.push_back({state, after_colon(remote), after_colon(queues)});
   }
   return all;
-}
-
-// Whether some socket on the daemon's port is in the given state.
-inline bool PortInState(const std::string &state) {
-  char port[8];
-  snprintf(port, sizeof(port), ":%04X", kPort);
-  for (const TcpSocket &s : TcpSockets())
-    if (s.state == state && s.local.size() > 5 && s.local.compare(s.local.size() - 5, 5, port) == 0) return true;
-  return false;
 }
 
 inline constexpr const char *kListen = "0A";
 inline constexpr const char *kTimeWait = "06";
 
+inline bool PortInState(const std::string &state) {
+  std::vector<TcpSocket> all = DaemonSockets();
+  return std::any_of(all.begin(), all.end(), [&](const TcpSocket &s) { return s.state == state; });
+}
+
 // The bytes waiting to be read in the daemon's end of the connection from
 // the given client port.
 inline long UnreadByDaemon(int client_port) {
-  char local[32], remote[32];
-  snprintf(local, sizeof(local), "0100007F:%04X", kPort);
-  snprintf(remote, sizeof(remote), "0100007F:%04X", client_port);
-  for (const TcpSocket &s : TcpSockets())
-    if (s.local == local && s.remote == remote) return s.unread;
+  for (const TcpSocket &s : DaemonSockets())
+    if (s.remote_port == client_port) return s.unread;
   return -1;
 }
 
@@ -224,10 +205,8 @@ class Daemon {
   // What the daemon wrote on standard error goes to the test's log too.
   ~Daemon() {
     Release();
-    if (running_ && pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    Kill(SIGKILL);
+    if (running_ && pid_ > 0) waitpid(pid_, nullptr, 0);
     if (reader_.joinable()) reader_.join();
     if (out_ >= 0) close(out_);
     std::string err = Errors();
@@ -237,6 +216,11 @@ class Daemon {
 
   pid_t pid() const { return pid_; }
   int pipe() const { return out_; }
+
+  // Signals the daemon, unless it was never started or has been reaped.
+  void Kill(int sig) {
+    if (pid_ > 0 && running_) kill(pid_, sig);
+  }
 
   void Release() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -262,45 +246,38 @@ class Daemon {
     return cv_.wait_for(lock, d, [&] { return pred(text_); });
   }
 
-  bool WaitForText(const std::string &s, Clock::duration d = kPatience) {
-    return WaitFor([&](const std::string &t) { return t.find(s) != std::string::npos; }, d);
+  // Waits until `what` has been printed `times` times, at most d; looks
+  // only at text it has not seen before.
+  bool WaitForText(const std::string &what, size_t times = 1, Clock::duration d = kPatience) {
+    size_t pos = 0, seen = 0;
+    return WaitFor(
+        [&](const std::string &t) {
+          for (size_t at; seen < times && (at = t.find(what, pos)) != std::string::npos; seen++) pos = at + what.size();
+          if (seen < times && t.size() >= what.size()) pos = std::max(pos, t.size() - what.size() + 1);
+          return seen >= times;
+        },
+        d);
   }
 
   // Waits until the daemon has its listening socket on the port.
   bool WaitListening() {
-    for (auto end = Clock::now() + kPatience; Clock::now() < end; std::this_thread::sleep_for(10ms)) {
-      if (PortInState(kListen)) return true;
-      int status;
-      if (Exited(&status, 0ms)) return false;
-    }
-    return false;
+    int status;
+    bool listening = false;
+    Eventually([&] { return (listening = PortInState(kListen)) || Exited(&status, 0ms); });
+    return listening;
   }
 
   // Waits at most d for the daemon to end, and gives its wait status.
   // Then its output is complete, unless it is being held unread.
   bool Exited(int *status, Clock::duration d = kPatience) {
-    if (pid_ <= 0) return false;
-    for (auto end = Clock::now() + d;;) {
-      if (!running_) {
-        *status = status_;
-        std::unique_lock<std::mutex> lock(mu_);
-        return cv_.wait_for(lock, kPatience, [this] { return eof_ || held_; });
-      }
-      if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-        running_ = false;
-        continue;
-      }
-      if (Clock::now() >= end) return false;
-      std::this_thread::sleep_for(5ms);
-    }
-  }
-
-  // Stops the daemon by its pid and gives its wait status.
-  int Stop(int sig = SIGTERM) {
-    int status = -1;
-    if (pid_ > 0 && running_) kill(pid_, sig);
-    if (!Exited(&status)) ADD_FAILURE() << "daemon did not end on signal " << sig;
-    return status;
+    auto reaped = [this] {
+      if (running_ && waitpid(pid_, &status_, WNOHANG) == pid_) running_ = false;
+      return !running_;
+    };
+    if (pid_ <= 0 || !Eventually(reaped, d)) return false;
+    *status = status_;
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, kPatience, [this] { return eof_ || held_; });
   }
 
  private:
@@ -467,7 +444,7 @@ inline bool RaiseDescriptorLimit(rlim_t want) {
 }
 
 inline std::string ProcFile(pid_t pid, const std::string &file) {
-  return ReadFile("/proc/" + std::to_string(pid) + "/" + file);
+  return slurp("/proc/" + std::to_string(pid) + "/" + file);
 }
 
 inline std::string ProcField(pid_t pid, const std::string &file, const std::string &key) {
@@ -483,8 +460,7 @@ inline long Threads(pid_t pid) { return atol(ProcField(pid, "status", "Threads:"
 // ended: the main thread, the signal thread and one thread in accept.
 inline long SettledThreads(pid_t pid) {
   long n = 0;
-  for (auto end = Clock::now() + kPatience; Clock::now() < end; std::this_thread::sleep_for(10ms))
-    if ((n = Threads(pid)) <= 3) break;
+  Eventually([&] { return (n = Threads(pid)) <= 3; });
   return n;
 }
 
@@ -516,6 +492,9 @@ struct PeerLog {
   size_t longest = 0;          // the longest piece printed after a readiness line
   bool out_of_order = false;   // a line before its acceptance or after its closing line
   std::string text;            // its pieces, joined
+
+  // Accepted once and closed once, every line of it in between.
+  bool Once() const { return accepted == 1 && closed == 1 && !out_of_order; }
 };
 
 // Splits the daemon's output by peer.  A piece runs from its readiness
@@ -563,12 +542,6 @@ inline std::map<std::string, PeerLog> Logs(const std::string &out, size_t *stray
   return logs;
 }
 
-inline bool Stopped(pid_t pid) {
-  std::string stat = ProcFile(pid, "stat");
-  size_t paren = stat.rfind(')');
-  return paren != std::string::npos && stat.compare(paren, 3, ") T") == 0;
-}
-
 // Each client sends its Payload at full speed until the daemon has
 // printed `printed` bytes; then the daemon is frozen (SIGSTOP).  Once
 // loopback has settled, whatever is neither in a client's send queue nor
@@ -596,10 +569,8 @@ inline std::vector<size_t> StreamAndFreeze(Daemon &d, const Clients &clients, si
       }
     });
   bool streaming = d.WaitFor([&](const std::string &t) { return t.size() >= printed; });
-  kill(d.pid(), SIGSTOP);
-  bool stopped = false;
-  for (auto end = Clock::now() + kPatience; !stopped && Clock::now() < end; std::this_thread::sleep_for(5ms))
-    stopped = Stopped(d.pid());
+  d.Kill(SIGSTOP);
+  bool stopped = Eventually([&] { return ProcField(d.pid(), "status", "State:").find("T (stopped)") != std::string::npos; });
   halt = true;
   for (auto &t : senders) t.join();
   EXPECT_TRUE(streaming) << "the daemon never printed " << printed << " bytes";
@@ -607,14 +578,14 @@ inline std::vector<size_t> StreamAndFreeze(Daemon &d, const Clients &clients, si
   std::vector<size_t> taken;
   for (size_t i = 0; streaming && stopped && i < clients.size(); i++) {
     long queued = -1, last = -2;
-    for (auto end = Clock::now() + kPatience; queued != last && Clock::now() < end;) {
+    EXPECT_TRUE(Eventually([&] {
       last = queued;
       std::this_thread::sleep_for(50ms);
       int outq = 0;
       ioctl(clients[i]->fd(), SIOCOUTQ, &outq);
       queued = outq + UnreadByDaemon(clients[i]->port());
-    }
-    EXPECT_EQ(queued, last) << "connection " << i << " never settled";
+      return queued == last;
+    })) << "connection " << i << " never settled";
     taken.push_back(sent[i] - queued);
   }
   if (taken.size() != clients.size()) taken.clear();
@@ -627,14 +598,12 @@ inline bool StallOutput(Daemon &d, Client &c) {
   if (!c.Connect()) return false;
   fcntl(c.fd(), F_SETFL, O_NONBLOCK);
   const std::string chunk = Payload(0, 1 << 16);
-  auto full = [&] {
+  return Eventually([&] {
     int queued = 0;
     ioctl(d.pipe(), FIONREAD, &queued);
+    if (queued < 60000) send(c.fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL);
     return queued >= 60000;
-  };
-  for (auto end = Clock::now() + kPatience; !full() && Clock::now() < end;)
-    if (send(c.fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0) std::this_thread::sleep_for(5ms);
-  return full();
+  });
 }
 
 class Vantrel : public ::testing::Test {
@@ -648,12 +617,11 @@ class Vantrel : public ::testing::Test {
     if (OwnNetwork()) return;
     lock_ = open("/tmp/vantrel-test-port8000.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_GE(lock_, 0) << strerror(errno);
-    for (auto end = Clock::now() + 120s; flock(lock_, LOCK_EX | LOCK_NB) != 0; std::this_thread::sleep_for(20ms))
-      if (Clock::now() > end) FAIL() << "port 8000 stayed in use by another test run";
-    for (auto end = Clock::now() + 1s; PortInState(kListen); std::this_thread::sleep_for(50ms))
-      if (Clock::now() > end)
-        FAIL() << "a program outside the tests listens on port 8000, and this system allows the tests "
-                  "no network namespace of their own: stop that program to run them";
+    ASSERT_TRUE(Eventually([&] { return flock(lock_, LOCK_EX | LOCK_NB) == 0; }, 120s))
+        << "port 8000 stayed in use by another test run";
+    ASSERT_TRUE(Eventually([] { return !PortInState(kListen); }, 1s))
+        << "a program outside the tests listens on port 8000, and this system allows the tests "
+           "no network namespace of their own: stop that program to run them";
   }
 
   void TearDown() override {
@@ -680,20 +648,14 @@ class Vantrel : public ::testing::Test {
     }
   }
 
-  // Ends a daemon frozen by StreamAndFreeze: its clients reset, then the
-  // signal, then it may go on to end by that signal.
-  void ExpectFrozenStopsOn(int sig, const Clients &clients) {
-    for (auto &c : clients) c->Reset();
-    kill(daemon_->pid(), sig);
-    kill(daemon_->pid(), SIGCONT);
+  // Sends sig, and SIGCONT for a daemon that StreamAndFreeze froze: the
+  // daemon must end by sig.
+  void ExpectStopsOn(int sig) {
     int status = -1;
-    ASSERT_TRUE(daemon_->Exited(&status));
-    EXPECT_TRUE(KilledBy(status, sig)) << Describe(status);
-  }
-
-  void ExpectStopsOnSigterm() {
-    int status = daemon_->Stop(SIGTERM);
-    EXPECT_TRUE(KilledBy(status, SIGTERM)) << Describe(status);
+    daemon_->Kill(sig);
+    daemon_->Kill(SIGCONT);
+    ASSERT_TRUE(daemon_->Exited(&status)) << "the daemon did not end on " << strsignal(sig);
+    EXPECT_EQ(Ending(status), "signal " + std::to_string(sig));
   }
 
   std::unique_ptr<Daemon> daemon_;
