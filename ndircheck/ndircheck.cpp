@@ -227,8 +227,11 @@ ndircheck::FileUpdate()
 
 	switch (NdirJudgeFile(*this, m.volumeRefusal, r, &reason)) {
 	case NDIR_COPIED:
-		if (m.Copy(r, FileSize(), FileUpdateTime()))
-			NdirWarnCopiedAgain(r, m.LastTarget());
+		if (m.Copy(r, FileSize(), FileUpdateTime())) {
+			std::string shown;
+			NdirScriptText(shown, m.LastTarget());
+			NdirWarnCopiedAgain(r, shown.c_str());
+		}
 		return 1;
 	case NDIR_ECHOED:
 		break;

@@ -298,6 +298,17 @@ NdirDosKey(const char *target, char *key)
 }
 
 void
+NdirScriptText(std::string &out, const char *text)
+{
+	for (const char *c; (c = strpbrk(text, "%&^")) != nullptr; text = c + 1) {
+		out.append(text, static_cast<size_t>(c - text));
+		out += *c == '%' ? '%' : '^';
+		out += *c;
+	}
+	out += text;
+}
+
+void
 NdirWarnRecord(const NdirRecord &r, const std::string &text)
 {
 	std::string m;

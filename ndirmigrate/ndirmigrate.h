@@ -119,6 +119,13 @@ NdirTargetLeaf(const NdirRecord &r, Add add)
  */
 size_t NdirDosKey(const char *target, char *key);
 
+/*
+ * Appends text as the script writes it for the command interpreter,
+ * which reads each line whole before it runs it: every % doubled, every
+ * & and ^ after a ^.
+ */
+void NdirScriptText(std::string &out, const char *text);
+
 /* Warnings about a record: its source name and owner, shown safely, and the text. */
 void NdirWarnRecord(const NdirRecord &r, const std::string &text);
 void NdirWarnCopiedAgain(const NdirRecord &r, const char *target);

@@ -320,7 +320,8 @@ TEST(Ndircheck, WarnsAndCountsAsTorbek00WritesTheScript)
 		    {listing("S1\\V:Home", {fileLine("a", "txt", "QXV0"), fileLine("a", "txt", "QXV1")}),
 		     listing("S2\\V:HOME", {fileLine("A", "TXT", "QXV1"), fileLine("B", "", "QXV1")})}},
 		{"cut short", {"S\\V:P\n\nFiles:\n" + fileLine("A", "", "BO")}},
-		{"percent signs", {listing("S%1\\V:P%", {fileLine("100%", "", "A%B")})}},
+		{"escapes of the script, in a repeated target",
+		    {listing("S%1\\V:P%&^", {fileLine("100%", "", "A%B"), fileLine("100%", "", "A%B")})}},
 		{"thousands of targets, each again", {listing("S\\V:", root), listing("S\\W:", spread),
 		    listing("S\\X:", root), listing("S\\Y:", spread)}},
 	};
