@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "changes.h"
 #include "ndirlexer.h"
 #include "run.h"
 #include "zone.h"
@@ -452,12 +453,7 @@ TEST(Ndircheck, ChecksTheExampleMigrationAsItsManualPageShows)
 	    "0 not a regular file; " + std::to_string(copied)));
 	EXPECT_NE(slurp(GOLDEN).find("\n25\t" + std::to_string(copied) + "\ttotal\n"), std::string::npos);
 
-	struct tm later = {};
-	later.tm_year = 126, later.tm_mon = 11, later.tm_mday = 8, later.tm_hour = 10;
-	fs::remove(s.dir + "/o/PAYROLL/OLDSERV/LEDGER/1996/FEBRUARY.DBF");
-	fs::resize_file(s.dir + "/o/QXV1/OLDSERV/HOME/QXV0/PLAN.TXT", 8192);
-	s.file("n/SYSTEM/CONFIG/SERVER.CFG", 2048, timegm(&later));
-	fs::rename(s.dir + "/o/DRK0/OLDSERV/HOME", s.dir + "/o/DRK0/OLDSERV/home");
+	changeTheCopy(s.dir + "/n", s.dir + "/o");
 
 	std::vector<Example> examples = manualExamples(s);
 	EXPECT_EQ(examples.size(), 3u);
