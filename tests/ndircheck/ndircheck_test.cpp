@@ -159,14 +159,13 @@ private:
 /*
  * Does what the NCOPY lines of torbek00's script for the listings do,
  * with drives N: and O: in n/ and o/: each target becomes a file of the
- * size and time listed for its source.  Returns the bytes copied.
+ * size and time listed for its source.
  */
-long long
+void
 copyAsTheScript(const Scratch &s, const std::vector<std::string> &listings)
 {
 	Listed listed;
 	std::vector<std::string> argv = {TORBEK00};
-	long long bytes = 0;
 
 	for (const auto &l : listings) {
 		std::ifstream in(l);
@@ -187,9 +186,7 @@ copyAsTheScript(const Scratch &s, const std::vector<std::string> &listings)
 				path += '/';
 		auto [size, time] = listed.at(from);
 		s.file(path, size, time);
-		bytes += size;
 	}
-	return bytes;
 }
 
 /* A command of the manual page's examples and the output that it shows. */
@@ -228,13 +225,14 @@ manualExamples(const Scratch &s)
 	return examples;
 }
 
+/* With a listing that cannot be opened among them, named as torbek00 names it. */
 TEST(Ndircheck, PlansTheExampleListings)
 {
-	std::vector<std::string> argv = {NDIRCHECK};
+	std::vector<std::string> argv = {NDIRCHECK, "/nonexistent"};
 	argv.insert(argv.end(), std::begin(EXAMPLE_LISTINGS), std::end(EXAMPLE_LISTINGS));
 	Outcome r = run(argv);
 	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.err, "Unable to open /nonexistent\n");
 	EXPECT_EQ(r.out, slurp(GOLDEN));
 }
 
@@ -410,9 +408,6 @@ TEST(Ndircheck, ChecksEveryCopiedFileAtItsTarget)
 		    {{"n/P/A", 100}}, both, "size\tN:\\P\\A\tS/VOL1:P\\A\t200\t100\n",
 		    "ndircheck: L2: S/VOL1:P\\A (IS): copied to N:\\P\\A again: the earlier copy is overwritten\n" +
 		    summary("1 files checked: 0 whole, 0 missing, 1 wrong size, 0 not a regular file; 0"), 1},
-		{"names that differ in case alone: the first in byte order",
-		    {listing("S\\V:", {entry("A", "", "1", "IS")})}, {{"n/A", 1}, {"n/a", 2}}, both, "",
-		    summary("1 files checked: 1 whole, 0 missing, 0 wrong size, 0 not a regular file; 1"), 0},
 		{"code-page letters match only themselves",
 		    {listing("S\\V:", {entry("CAF\xc9", "", "1", "IS"), entry("caf\xe9x", "", "1", "IS")})},
 		    {{"n/caf\xc9", 1}, {"n/CAF\xc9X", 1}}, both, "missing\tN:\\\\caf\xe9x\tS/V:caf\xe9x\n",
@@ -433,26 +428,16 @@ TEST(Ndircheck, ChecksEveryCopiedFileAtItsTarget)
 }
 
 /*
- * The whole migration of the example listings, the copy done as the
- * script's lines say: every file whole, the plan's bytes those copied;
- * then the changes that the manual page tells of, and its examples.
+ * The example migration, the copy done as the script's lines say (the
+ * interpreter test runs the script itself), then the changes that the
+ * manual page tells of: its examples are what the program prints.
  */
 TEST(Ndircheck, ChecksTheExampleMigrationAsItsManualPageShows)
 {
 	ScopedZone utc("UTC0");
 	Scratch s;
-	std::vector<std::string> listings(std::begin(EXAMPLE_LISTINGS), std::end(EXAMPLE_LISTINGS));
-	long long copied = copyAsTheScript(s, listings);
 
-	std::vector<std::string> argv = {NDIRCHECK, "-t", "-d", "N=" + s.dir + "/n", "-d", "O=" + s.dir + "/o"};
-	argv.insert(argv.end(), listings.begin(), listings.end());
-	Outcome whole = run(argv);
-	EXPECT_EQ(whole.status, 0);
-	EXPECT_EQ(whole.out, "");
-	EXPECT_EQ(whole.err, summary("25 files checked: 25 whole, 0 missing, 0 wrong size, 0 wrong date, "
-	    "0 not a regular file; " + std::to_string(copied)));
-	EXPECT_NE(slurp(GOLDEN).find("\n25\t" + std::to_string(copied) + "\ttotal\n"), std::string::npos);
-
+	copyAsTheScript(s, std::vector<std::string>(std::begin(EXAMPLE_LISTINGS), std::end(EXAMPLE_LISTINGS)));
 	changeTheCopy(s.dir + "/n", s.dir + "/o");
 
 	std::vector<Example> examples = manualExamples(s);
