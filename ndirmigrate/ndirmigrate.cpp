@@ -80,22 +80,21 @@ isProgramFile(const char *name)
 struct DosFold {
 	char of[256];
 
-	DosFold()
+	constexpr DosFold() : of()
 	{
 		for (int c = 0; c < 256; c++)
 			of[c] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-		of['/'] = '\\';
+		of[static_cast<unsigned char>('/')] = '\\';
 	}
 };
 
-static const DosFold DOS_FOLD;
+static constexpr DosFold DOS_FOLD;
 
 static bool
 isDevice(const char *part, size_t n)
 {
 	const char *dot = static_cast<const char *>(memchr(part, '.', n));
 	size_t base = dot ? static_cast<size_t>(dot - part) : n;
-
 	char upper[sizeof "CLOCK$"];
 
 	/* Most names are passed over here: device names are 3 to 6 long. */
@@ -116,7 +115,7 @@ enum Kind : unsigned char { ORDINARY, UNSAFE_BYTE, FORBIDDEN_BYTE, COLON };
 struct Kinds {
 	Kind of[256];
 
-	Kinds() : of()
+	constexpr Kinds() : of()
 	{
 		for (int c = 0; c < 0x20; c++)
 			of[c] = UNSAFE_BYTE;
@@ -124,12 +123,12 @@ struct Kinds {
 			of[c] = UNSAFE_BYTE;
 		for (unsigned char c : "*?+,;=[]")
 			of[c] = FORBIDDEN_BYTE;
-		of[':'] = COLON;
+		of[static_cast<unsigned char>(':')] = COLON;
 		of[0] = ORDINARY;	/* the terminator the loops above take along */
 	}
 };
 
-static const Kinds KINDS;
+static constexpr Kinds KINDS;
 
 /*
  * The reason one part of a name (between separators) cannot be carried,
