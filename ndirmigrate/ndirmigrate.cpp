@@ -299,9 +299,9 @@ NdirDosKey(const char *target, char *key)
 void
 NdirScriptText(std::string &out, const char *text)
 {
-	for (const char *c; (c = strpbrk(text, "%&^")) != nullptr; text = c + 1) {
+	for (const char *c; (c = strpbrk(text, NDIR_SCRIPT_SPECIALS)) != nullptr; text = c + 1) {
 		out.append(text, static_cast<size_t>(c - text));
-		out += *c == '%' ? '%' : '^';
+		out += NdirScriptEscape(*c);
 		out += *c;
 	}
 	out += text;

@@ -120,10 +120,20 @@ NdirTargetLeaf(const NdirRecord &r, Add add)
 size_t NdirDosKey(const char *target, char *key);
 
 /*
- * Appends text as the script writes it for the command interpreter,
- * which reads each line whole before it runs it: every % doubled, every
- * & and ^ after a ^.
+ * The script is written for the command interpreter, which reads each
+ * line whole before it runs it: a listing's %, & and ^ would start a
+ * variable, a command or an escape.  Each is written after its escape:
+ * % doubled, & and ^ after a ^ (and so are < and >, where the script
+ * writes them itself).
  */
+const char NDIR_SCRIPT_SPECIALS[] = "%&^";
+inline char
+NdirScriptEscape(char special)
+{
+	return special == '%' ? '%' : '^';
+}
+
+/* Appends text as the script writes it. */
 void NdirScriptText(std::string &out, const char *text);
 
 /* Warnings about a record: its source name and owner, shown safely, and the text. */

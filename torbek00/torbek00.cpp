@@ -64,16 +64,16 @@ template <size_t N> struct Text {
 	Text &operator<<(const char *s) { return append(s, strnlen(s, N - n)); }
 
 	/*
-	 * Appends text for the interpreter: % doubled, the other `special'
-	 * characters after a ^ (< and > only in the error line, where they
-	 * come from the placeholders: the listing's are refused).
+	 * Appends text as the script writes it; in the error line < and >
+	 * too, which come from the placeholders (the listing's are refused).
 	 */
-	Text &escaped(const char *s, const char *special = "%&^")
+	Text &escaped(const char *s, const char *special = NDIR_SCRIPT_SPECIALS)
 	{
 		for (const char *c; (c = strpbrk(s, special)) != nullptr; s = c + 1) {
 			append(s, static_cast<size_t>(c - s));
+			char escape = NdirScriptEscape(*c);
 			if (n < N - 1)
-				append(*c == '%' ? "%" : "^", 1);
+				append(&escape, 1);
 			append(c, 1);
 		}
 		return *this << s;
@@ -221,7 +221,7 @@ torbek00::FileUpdate()
 		out << "    (";
 		line(r.owner ? r.owner : "<FileOwner>", r.owner != nullptr);
 		out << ")" << TO_LOG << "\n";
-		NdirWarnRecord(r, "incomplete record: the rest of the listing is skipped");
+		NdirWarnRecord(r, reason);
 		NdirProgramWrite(yyout, out.buf, out.n);
 		return 0;
 	}
