@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: ISC
 /*
- * A whole listing through the scanner classes of the two programs, read
- * the way the programs read it (DOS line ends too), with their hooks
+ * A whole listing through the scanner classes of the listing programs,
+ * read the way the programs read it (DOS line ends too), with their hooks
  * writing as they do in the programs: torbek00 to the scanner's output
- * stream, dresk to standard output.  Output and warnings go to streams
+ * stream, dresk and ndircheck's plan to standard output.  Output and warnings go to streams
  * that discard what they are given.
  */
 #include <iostream>
@@ -12,6 +12,7 @@
 
 #include "dresk.h"
 #include "fuzz.h"
+#include "ndircheck.h"
 #include "ndirprogram.h"
 #include "torbek00.h"
 
@@ -41,6 +42,10 @@ makeTorbek00(std::istream *in)
 
 NdirLexer *makeDresk(std::istream *in) { return new NdirLexerList(in, nullptr); }
 
+NdirMigration *migration;
+
+NdirLexer *makeNdircheck(std::istream *in) { return new ndircheck(in, *migration); }
+
 } // namespace
 
 int
@@ -55,5 +60,11 @@ NdirFuzzPrograms(const uint8_t *data, size_t size)
 	torbek00::ResetRun();
 	std::stringbuf forDresk(listing);
 	NdirProgramScan(makeDresk, &forDresk, "fuzz");
+	/* ndircheck's plan, which sums what the script copies. */
+	NdirMigration m;
+	migration = &m;
+	std::stringbuf forNdircheck(listing);
+	NdirProgramScan(makeNdircheck, &forNdircheck, "fuzz");
+	NdirPrintPlan(m, std::cout);
 	return 0;
 }
