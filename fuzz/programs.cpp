@@ -7,6 +7,7 @@
  * that discard what they are given.
  */
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -42,7 +43,8 @@ makeTorbek00(std::istream *in)
 
 NdirLexer *makeDresk(std::istream *in) { return new NdirLexerList(in, nullptr); }
 
-NdirMigration *migration;
+/* The migration of the input being run. */
+std::unique_ptr<NdirMigration> migration;
 
 NdirLexer *makeNdircheck(std::istream *in) { return new ndircheck(in, *migration); }
 
@@ -61,10 +63,9 @@ NdirFuzzPrograms(const uint8_t *data, size_t size)
 	std::stringbuf forDresk(listing);
 	NdirProgramScan(makeDresk, &forDresk, "fuzz");
 	/* ndircheck's plan, which sums what the script copies. */
-	NdirMigration m;
-	migration = &m;
+	migration = std::make_unique<NdirMigration>();
 	std::stringbuf forNdircheck(listing);
 	NdirProgramScan(makeNdircheck, &forNdircheck, "fuzz");
-	NdirPrintPlan(m, std::cout);
+	NdirPrintPlan(*migration, std::cout);
 	return 0;
 }
