@@ -151,17 +151,6 @@ listingBytes(int n, char *names[])
 	return bytes;
 }
 
-/* Output that could not be written in full is no success. */
-static int
-finish(int status)
-{
-	if (!std::cout.flush()) {
-		std::cerr << NAME << ": error writing standard output\n" << std::flush;
-		return std::max(status, 1);
-	}
-	return status;
-}
-
 int
 main(int argc, char *argv[])
 {
@@ -176,5 +165,5 @@ main(int argc, char *argv[])
 		NdirPrintPlan(migration, std::cout);
 	else
 		status = std::max(status, NdirCheckCopy(migration, o.drives, o.times, std::cout));
-	return finish(status);
+	return std::max(status, NdirProgramEnd());
 }

@@ -143,10 +143,19 @@ NdirProgramMain(const char *name, NdirMakeLexer make, bool readsInput,
 		NdirProgramScan(make, std::cin.rdbuf(), "standard input");
 	for (int i = 1; i < argc; i++)
 		scanFile(make, argv[i]);
+	return NdirProgramEnd();
+}
+
+int
+NdirProgramEnd()
+{
+	static bool said;
 
 	/* Output that could not be written in full is no success. */
 	if (!std::cout.flush() || writeFailed) {
-		say(std::string(programName) + ": error writing standard output\n");
+		if (!said)
+			say(std::string(programName) + ": error writing standard output\n");
+		said = true;
 		return 1;
 	}
 	return failed ? 1 : 0;

@@ -63,6 +63,14 @@ int NdirProgramScan(NdirMakeLexer make, std::streambuf *source, const char *list
 int NdirProgramMain(const char *name, NdirMakeLexer make, bool readsInput,
     int argc, char *argv[]);
 
+/*
+ * Flushes standard output and returns the exit status: 1 when output
+ * could not be written in full (said once, on standard error) or a record
+ * was left out, else 0.  NdirProgramMain ends with it; a program that
+ * writes more afterwards calls it again.
+ */
+int NdirProgramEnd();
+
 /* Writes program output; a failure is reported at the end, status 1. */
 void NdirProgramWrite(std::ostream &os, const char *text, size_t n);
 
