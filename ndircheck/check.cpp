@@ -20,11 +20,11 @@
 
 #include "ndircheck.h"
 
-/* A name's byte as DOS compares it: ASCII letters in upper case. */
+/* A name's byte as DOS compares it. */
 static unsigned char
 folded(char c)
 {
-	return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+	return static_cast<unsigned char>(NdirDosFold(c));
 }
 
 /* How a name compares with a part of a target in DOS form: <0, 0 or >0. */

@@ -159,8 +159,7 @@ NdirMigration::Copy(const NdirRecord &r, long size, time_t time)
 	uint32_t from = origin(r);
 
 	target.clear();
-	NdirTargetDirectory(r, add);
-	NdirTargetLeaf(r, add);
+	NdirTarget(r, add);
 	dosKey(target, key);
 
 	/* A target with no part after the drive has an empty last part. */
@@ -195,8 +194,7 @@ NdirMigration::Target(const NdirCopy &c) const
 	NdirRecord r = record(c);
 	auto add = [&t](const char *piece, bool) { t += piece; };
 
-	NdirTargetDirectory(r, add);
-	NdirTargetLeaf(r, add);
+	NdirTarget(r, add);
 	return t;
 }
 

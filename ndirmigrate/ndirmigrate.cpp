@@ -76,20 +76,6 @@ isProgramFile(const char *name)
 	return false;
 }
 
-/* Each byte as DOS compares it: "/" as "\\", ASCII letters in upper case. */
-struct DosFold {
-	char of[256];
-
-	constexpr DosFold() : of()
-	{
-		for (int c = 0; c < 256; c++)
-			of[c] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-		of[static_cast<unsigned char>('/')] = '\\';
-	}
-};
-
-static constexpr DosFold DOS_FOLD;
-
 static bool
 isDevice(const char *part, size_t n)
 {
@@ -101,7 +87,7 @@ isDevice(const char *part, size_t n)
 	if (base < 3 || base >= sizeof upper)
 		return false;
 	for (size_t i = 0; i < base; i++)
-		upper[i] = DOS_FOLD.of[static_cast<unsigned char>(part[i])];
+		upper[i] = NdirDosFold(part[i]);
 	upper[base] = '\0';
 	for (const char *d : DEVICES)
 		if (d[0] == upper[0] && strcmp(d, upper) == 0)
@@ -286,7 +272,7 @@ NdirDosKey(const char *target, char *key)
 	char *k = key;
 
 	for (const char *p = target; *p != '\0'; p++) {
-		char c = DOS_FOLD.of[static_cast<unsigned char>(*p)];
+		char c = NdirDosFold(*p);
 		if (c != '\\' || k == key || k[-1] != '\\')
 			*k++ = c;
 	}

@@ -111,6 +111,34 @@ NdirTargetLeaf(const NdirRecord &r, Add add)
 	add(r.name, true);
 }
 
+/* The whole target: the directory, a backslash and the name. */
+template <class Add> void
+NdirTarget(const NdirRecord &r, Add add)
+{
+	NdirTargetDirectory(r, add);
+	NdirTargetLeaf(r, add);
+}
+
+/* Each byte as DOS compares it: "/" as "\\", ASCII letters in upper case. */
+struct NdirDosFoldTable {
+	char of[256];
+
+	constexpr NdirDosFoldTable() : of()
+	{
+		for (int c = 0; c < 256; c++)
+			of[c] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+		of[static_cast<unsigned char>('/')] = '\\';
+	}
+};
+
+inline constexpr NdirDosFoldTable NDIR_DOS_FOLD;
+
+inline char
+NdirDosFold(char c)
+{
+	return NDIR_DOS_FOLD.of[static_cast<unsigned char>(c)];
+}
+
 /*
  * The target as DOS compares it, into `key' (room for the target and its
  * NUL), returning its length: "/" and "\" alike, a run of separators
