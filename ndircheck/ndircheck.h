@@ -33,6 +33,11 @@ struct NdirTally {
 		files++;
 		bytes += size;
 	}
+	void add(const NdirTally &t)
+	{
+		files += t.files;
+		bytes += t.bytes;
+	}
 };
 
 /* The decimal digits of a sum, with a minus sign below 0. */

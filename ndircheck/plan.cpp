@@ -35,11 +35,8 @@ NdirPrintPlan(NdirMigration &m, std::ostream &out)
 	for (const auto &[key, group] : m.groups) {
 		if (group.tally.files == 0)
 			continue;
-		NdirTally &d = drives[drive(key)];
-		d.files += group.tally.files;
-		d.bytes += group.tally.bytes;
-		total.files += group.tally.files;
-		total.bytes += group.tally.bytes;
+		drives[drive(key)].add(group.tally);
+		total.add(group.tally);
 		line(out, group.tally, group.shown);
 	}
 	for (const auto &[name, tally] : drives)
