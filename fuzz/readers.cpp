@@ -147,7 +147,7 @@ step(In &in, unsigned op, unsigned arg, char delim, std::vector<char> &buf)
 	std::streamsize n = static_cast<std::streamsize>(arg % 72) - 2;
 	std::string r;
 
-	switch (op % 10) {
+	switch (op % 11) {
 	case 0:
 		in.getline(buf.data(), n, delim);
 		break;
@@ -184,6 +184,9 @@ step(In &in, unsigned op, unsigned arg, char delim, std::vector<char> &buf)
 		break;
 	case 9:
 		r = std::to_string(in.get());
+		break;
+	case 10:
+		r = std::to_string(in.look(n < 0 ? 0 : n));
 		break;
 	}
 	r.append(buf.begin(), buf.end());

@@ -131,12 +131,67 @@ NdirReadName(In &in, char (&name)[NDIR_NAME_LEN])
 	return length;
 }
 
+/*
+ * Whether the field went on after a run of white space other than the
+ * blank that starts n places ahead: whether the run ends at anything but
+ * a blank, a line end or the end of the text.
+ */
+template <class In> bool
+NdirGoesOn(const In &in, std::streamsize n)
+{
+	int c;
+
+	while ((c = in.look(n)) != ' ' && c != '\n' && NdirIsSpace(c))
+		n++;
+	return c != EOF && c != ' ' && c != '\n';
+}
+
+/* Whether the word just read ended at white space other than the blank, and went on. */
+template <class In> bool
+NdirSplit(const In &in)
+{
+	int c = in.look(0);
+
+	return c != ' ' && c != '\n' && NdirIsSpace(c) && NdirGoesOn(in, 1);
+}
+
+/* Sets `bit' in `facts' where `fact' holds. */
+inline void
+NdirNote(unsigned char &facts, bool fact, NdirFieldBit bit)
+{
+	if (fact)
+		facts |= bit;
+}
+
+/*
+ * Reads up to `delim' into the field; a field that took all its room
+ * without meeting `delim' or the end was cut.
+ */
+template <class In, size_t N> void
+NdirReadUpTo(In &in, char (&field)[N], char delim, unsigned char &cut, NdirFieldBit bit)
+{
+	in.getline(field, N, delim);
+	NdirNote(cut, in.fail() && !in.eof() && strnlen(field, N) == N - 1, bit);
+}
+
 /* A word of at most size - 1 characters; the field is empty if none. */
 template <class In, size_t N> void
 NdirReadWord(In &in, char (&field)[N])
 {
 	field[0] = '\0';
 	in.word(field, N);
+}
+
+/* The same, noting in the record a word cut at the field's size or split. */
+template <class In, size_t N, class Record> void
+NdirReadWord(In &in, char (&field)[N], Record &r, NdirFieldBit bit)
+{
+	NdirReadWord(in, field);
+	if (field[0] == '\0')
+		return;
+	int next = in.look(0);
+	NdirNote(r.cut, next != EOF && !NdirIsSpace(next), bit);
+	NdirNote(r.split, NdirSplit(in), bit);
 }
 
 /* Exactly n characters as printed; the field's last byte stays NUL. */
@@ -151,9 +206,10 @@ NdirCopy(In &in, char (&field)[N])
 template <class In> void
 NdirReadVol(In &in, NdirVol &vol)
 {
-	in.getline(vol.server, NDIR_SERVER_LEN, '\\');
-	in.getline(vol.volume, NDIR_VOLUME_LEN, ':');
-	in.getline(vol.path, NDIR_PATH_LEN, '\n');
+	vol.cut = vol.split = 0;
+	NdirReadUpTo(in, vol.server, '\\', vol.cut, NDIR_SERVER_FIELD);
+	NdirReadUpTo(in, vol.volume, ':', vol.cut, NDIR_VOLUME_FIELD);
+	NdirReadUpTo(in, vol.path, '\n', vol.cut, NDIR_PATH_FIELD);
 }
 
 /* NAME EXT [inherited] [effective] OWNER m-d-y h:mma */
@@ -184,10 +240,13 @@ template <class In> void
 NdirReadFile(In &in, NdirFile &file)
 {
 	std::streamsize length = NdirReadName(in, file.name);
+	file.cut = file.split = 0;
+	NdirNote(file.cut, length >= NDIR_NAME_LEN, NDIR_NAME_FIELD);
+	NdirNote(file.split, length > 0 && NdirSplit(in), NDIR_NAME_FIELD);
 	in.ignore(NDIR_EXTENSION_COLUMN - length);
 	file.extension[0] = '\0';
 	if (in.peek() != ' ')
-		NdirReadWord(in, file.extension);
+		NdirReadWord(in, file.extension, file, NDIR_EXTENSION_FIELD);
 	file.size = NdirReadGrouped(in);
 	in.ws();
 	file.updateTime = NdirReadDate(in, true);
@@ -195,7 +254,7 @@ NdirReadFile(In &in, NdirFile &file)
 	NdirCopy(in, file.flags);
 	in.ignore(NDIR_BRACKET_REACH, ']');
 	in.ws();
-	NdirReadWord(in, file.owner);
+	NdirReadWord(in, file.owner, file, NDIR_OWNER_FIELD);
 }
 
 /*

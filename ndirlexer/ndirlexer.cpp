@@ -15,6 +15,7 @@ NdirVol::clear()
 	server[0] = '\0';
 	volume[0] = '\0';
 	path[0] = '\0';
+	cut = split = 0;
 }
 
 /* The rights and flags fields get their NUL only from here. */
@@ -38,6 +39,7 @@ NdirFile::clear()
 	updateTime = 0;
 	memset(flags, 0, sizeof flags);
 	owner[0] = '\0';
+	cut = split = 0;
 }
 
 void
@@ -52,6 +54,8 @@ NdirFileStats::clear()
 NdirLexer::NdirLexer(std::istream *in, std::ostream *out)
     : yyFlexLexer(in, out)
 {
+	/* Unset by flex until the first match; NdirVolLine compares with it. */
+	yytext = nullptr;
 	NdirFollowZone();
 }
 
@@ -83,7 +87,7 @@ text(char *field)
  * NUL-terminated within their sizes, so the result always fits.
  */
 static char *
-compose(char (&buf)[NDIR_FULL_NAME_LEN], const char (&name)[NDIR_NAME_LEN],
+compose(char (&buf)[NDIR_NAME_BUFFER_LEN], const char (&name)[NDIR_NAME_LEN],
     const char (&extension)[NDIR_EXTENSION_LEN])
 {
 	size_t n = strnlen(name, sizeof name - 1);
@@ -106,7 +110,7 @@ char *NdirLexer::VolPath() { return text(vol.path); }
 char *
 NdirLexer::DirName()
 {
-	static char buf[NDIR_FULL_NAME_LEN];
+	static char buf[NDIR_NAME_BUFFER_LEN];
 	return compose(buf, dir.name, dir.extension);
 }
 
@@ -118,7 +122,7 @@ time_t NdirLexer::DirCreateTime() { return dir.createTime; }
 char *
 NdirLexer::FileName()
 {
-	static char buf[NDIR_FULL_NAME_LEN];
+	static char buf[NDIR_NAME_BUFFER_LEN];
 	return compose(buf, file.name, file.extension);
 }
 
@@ -141,12 +145,23 @@ long NdirLexer::TotalFileBlockBytes() { return totalStats.fileBlockBytes; }
  * again by every step, which halves what a line costs.
  */
 
-/* A volume line starts a new block: what belonged to the last one goes. */
+/*
+ * A volume line starts a new block: what belonged to the last one goes.
+ * The scanner's volume word ends at a blank or a tab; after a tab with
+ * more of the line straight after it, the path went on.  That much of the
+ * line lies in the scanner's buffer behind the word; where the buffer
+ * ends first, the path is taken to go on, to be safe.
+ */
 [[gnu::flatten]] int
 NdirLexer::NdirVolLine(const char *line)
 {
 	NdirCursor in(line);
 	NdirReadVol(in, vol);
+	if (line == YYText() && yy_hold_char == '\t') {
+		NdirCursor rest(line + strlen(line) + 1);
+		if (rest.look(0) == EOF || NdirGoesOn(rest, 0))
+			vol.split |= NDIR_PATH_FIELD;
+	}
 	dir.clear();
 	file.clear();
 	volStats.clear();

@@ -189,6 +189,20 @@ public:
 		return static_cast<unsigned char>(*p);
 	}
 
+	/*
+	 * The character n places after the position (0: the next one), or
+	 * EOF past the end; nothing is read and the state stays.  No istream
+	 * operation looks ahead like this: the decoders use it only to learn
+	 * what a field's end leaves unread.
+	 */
+	int look(std::streamsize n) const
+	{
+		for (std::streamsize i = 0; i < n; i++)
+			if (p[i] == '\0')
+				return EOF;
+		return p[n] == '\0' ? EOF : static_cast<unsigned char>(p[n]);
+	}
+
 	/* istream::get() */
 	int get()
 	{

@@ -32,6 +32,18 @@ public:
 	int peek() { return in.peek(); }
 	int get() { return in.get(); }
 
+	/* NdirCursor::look: the stream buffer is read ahead and put back. */
+	int look(std::streamsize n) const
+	{
+		std::streambuf *b = in.rdbuf();
+		auto at = b->pubseekoff(0, std::ios::cur, std::ios::in);
+		int c = b->sgetc();
+		for (; n > 0 && c != EOF; n--)
+			c = b->snextc();
+		b->pubseekpos(at, std::ios::in);
+		return c;
+	}
+
 private:
 	std::istringstream in;
 };

@@ -36,6 +36,7 @@ TEST(VolumeLine, SplitsServerVolumeAndPath)
 {
 	struct {
 		std::string text, server, volume, path;
+		int cut = 0;
 	} cases[] = {
 		{"FS1\\SYS:APPS\\DATA", "FS1", "SYS", "APPS\\DATA"},
 		{"FS1\\SYS:", "FS1", "SYS", "(null)"},
@@ -43,10 +44,12 @@ TEST(VolumeLine, SplitsServerVolumeAndPath)
 		{"\\SYS:X", "(null)", "SYS", "X"},
 		{"FS1\\SYS:A:B\\C", "FS1", "SYS", "A:B\\C"},
 		{std::string(47, 'S') + "\\V:P", std::string(47, 'S'), "V", "P"},
-		{std::string(48, 'S') + "\\V:P", std::string(47, 'S'), "(null)", "(null)"},
+		{std::string(48, 'S') + "\\V:P", std::string(47, 'S'), "(null)", "(null)", NDIR_SERVER_FIELD},
+		{std::string(48, 'S') + ":", std::string(47, 'S'), "(null)", "(null)", NDIR_SERVER_FIELD},
 		{"FS1\\" + std::string(47, 'V') + ":P", "FS1", std::string(47, 'V'), "P"},
-		{"FS1\\" + std::string(60, 'V') + ":P", "FS1", std::string(47, 'V'), "(null)"},
-		{"FS1\\SYS:" + std::string(300, 'p'), "FS1", "SYS", std::string(255, 'p')},
+		{"FS1\\" + std::string(60, 'V') + ":P", "FS1", std::string(47, 'V'), "(null)", NDIR_VOLUME_FIELD},
+		{"FS1\\SYS:" + std::string(255, 'p'), "FS1", "SYS", std::string(255, 'p')},
+		{"FS1\\SYS:" + std::string(300, 'p'), "FS1", "SYS", std::string(255, 'p'), NDIR_PATH_FIELD},
 	};
 	for (const auto &c : cases) {
 		NdirLexer l(nullptr, nullptr);
@@ -54,6 +57,8 @@ TEST(VolumeLine, SplitsServerVolumeAndPath)
 		EXPECT_EQ(str(l.VolServer()), c.server) << c.text;
 		EXPECT_EQ(str(l.VolVolume()), c.volume) << c.text;
 		EXPECT_EQ(str(l.VolPath()), c.path) << c.text;
+		EXPECT_EQ(l.vol.cut, c.cut) << c.text;
+		EXPECT_EQ(l.vol.split, 0) << c.text;
 	}
 }
 
@@ -89,6 +94,7 @@ TEST(FileLine, DecodesTheWorkedExamples)
 		long size;
 		time_t updated;
 		const char *flags, *owner;
+		int cut = 0, split = 0;
 	} cases[] = {
 		{"REPORT        TXT        1,234,567  3-15-96  4:07p [Rw-A--------------] SUPERVISO",
 		    "REPORT.TXT", 1234567, local(1996, 3, 15, 16, 7), "Rw-A--------------", "SUPERVISO"},
@@ -102,10 +108,20 @@ TEST(FileLine, DecodesTheWorkedExamples)
 		    "AB.C", 1034, local(1995, 1, 2, 12, 0), "Rw----------------", "IS"},
 		/* a name longer than 8: stored cut, column still 14 after its start */
 		{"VERYLONGNAME  DAT  1,000,000  1-02-95 12:00p [Rw----------------] VERYLONGOWNERNAME",
-		    "VERYLONG.DAT", 1000000, local(1995, 1, 2, 12, 0), "Rw----------------", "VERYLONGOWN"},
+		    "VERYLONG.DAT", 1000000, local(1995, 1, 2, 12, 0), "Rw----------------", "VERYLONGOWN",
+		    NDIR_NAME_FIELD | NDIR_OWNER_FIELD},
+		{"EIGHTLET      DAT  1  1-02-95 12:00p [Rw----------------] ELEVENCHARS",
+		    "EIGHTLET.DAT", 1, local(1995, 1, 2, 12, 0), "Rw----------------", "ELEVENCHARS"},
 		/* an extension word longer than 3 keeps 3 */
 		{"SETUP         EXEC       1  1-02-95 12:00p [Rw----------------] MASTER",
-		    "SETUP.EXE", 0, 0, "(null)", "(null)"},
+		    "SETUP.EXE", 0, 0, "(null)", "(null)", NDIR_EXTENSION_FIELD},
+		/* white space other than the blank ends a field; with more after it, the field went on */
+		{"A\fB           TX\tT  1  1-02-95 12:00p [Rw----------------] IS\tX",
+		    "A.TX", 0, 0, "(null)", "(null)", 0, NDIR_NAME_FIELD | NDIR_EXTENSION_FIELD},
+		{"A\t\tB          TXT  1  1-02-95 12:00p [Rw----------------] I\v\fS",
+		    "A.TXT", 1, local(1995, 1, 2, 12, 0), "Rw----------------", "I", 0, NDIR_NAME_FIELD | NDIR_OWNER_FIELD},
+		{"A\f            TXT  1  1-02-95 12:00p [Rw----------------] IS\t",
+		    "A.TXT", 1, local(1995, 1, 2, 12, 0), "Rw----------------", "IS"},
 		/* short flags: only what is there */
 		{"A             B        1  1-02-95 12:00p [Rw", "A.B", 1, local(1995, 1, 2, 12, 0), "Rw", "(null)"},
 	};
@@ -117,6 +133,8 @@ TEST(FileLine, DecodesTheWorkedExamples)
 		EXPECT_EQ(l.FileUpdateTime(), c.updated) << c.text;
 		EXPECT_EQ(str(l.FileFlags()), c.flags) << c.text;
 		EXPECT_EQ(str(l.FileOwner()), c.owner) << c.text;
+		EXPECT_EQ(l.file.cut, c.cut) << c.text;
+		EXPECT_EQ(l.file.split, c.split) << c.text;
 	}
 }
 

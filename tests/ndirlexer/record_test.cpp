@@ -45,6 +45,7 @@ TEST(Records, AFreshScannerHasNothing)
 	EXPECT_EQ(l.TotalFileBytes(), 0);
 	EXPECT_EQ(l.TotalFileBlocks(), 0);
 	EXPECT_EQ(l.TotalFileBlockBytes(), 0);
+	EXPECT_EQ(l.vol.cut | l.vol.split | l.file.cut | l.file.split, 0);
 	l.~NdirLexer();
 }
 
@@ -101,6 +102,9 @@ TEST(Records, NameBuffersAreSharedPerAccessor)
 	strcpy(a.file.name, "");
 	strcpy(a.file.extension, "TXT");
 	EXPECT_STREQ(a.FileName(), ".TXT");
+	/* the buffers' spare byte is the caller's: the longest name takes one more */
+	a.NdirFileLine("EIGHTLET      DAT  1  1-02-95 12:00p [Rw----------------] IS");
+	EXPECT_STREQ(strcat(a.FileName(), "X"), "EIGHTLET.DATX");
 }
 
 } // namespace

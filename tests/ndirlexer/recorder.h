@@ -18,7 +18,11 @@ public:
 	int reads = 0;		/* calls of LexerInput */
 
 	int StartUpdate() override { return note("Start", ""); }
-	int VolUpdate() override { return note("Vol", show(VolServer()) + "|" + show(VolVolume()) + "|" + show(VolPath())); }
+	int VolUpdate() override
+	{
+		return note("Vol", show(VolServer()) + "|" + show(VolVolume()) + "|" + show(VolPath()) +
+		    (vol.split ? " split" : ""));
+	}
 	int DirUpdate() override { return note("Dir", show(DirName())); }
 	int FileUpdate() override { return note("File", show(FileName())); }
 	int FileCountSizeUpdate() override { return note("FileCount", std::to_string(VolFileBytes()) + "/" + std::to_string(VolFileCount())); }
