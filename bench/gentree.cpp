@@ -15,6 +15,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -38,27 +39,18 @@ makeDirectory(const std::string &dir)
 	last = dir;
 }
 
-class Maker : public NdirLexer {
+class Maker : public NdirMigrate {
 public:
-	explicit Maker(std::istream *in) : NdirLexer(in, nullptr) {}
+	Maker(std::istream *in, NdirTargets &targets) : NdirMigrate(in, targets) {}
 
-	int VolUpdate() override
+protected:
+	void Take(const NdirOutcome &o) override
 	{
-		refusal = NdirJudgeVolume(*this);
-		return 1;
-	}
-
-	int FileUpdate() override
-	{
-		NdirRecord r;
-		const char *why;
 		std::string target, path = root + "/";
-		auto add = [&target](const char *piece, bool) { target += piece; };
 
-		if (NdirJudgeFile(*this, refusal, r, &why) != NDIR_COPIED)
-			return 1;
-		NdirTargetDirectory(r, add);
-		NdirTargetLeaf(r, add);
+		if (o.fate != NDIR_COPIED)
+			return;
+		NdirTarget(o.r, [&target](const char *piece) { target += piece; });
 		path += static_cast<char>(tolower(target[0]));
 		for (char c : target.substr(2))
 			if (c != '\\' && c != '/')
@@ -68,18 +60,14 @@ public:
 		makeDirectory(path.substr(0, path.rfind('/')));
 
 		int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-		struct timespec times[2] = {{FileUpdateTime(), 0}, {FileUpdateTime(), 0}};
-		if (fd < 0 || ftruncate(fd, FileSize()) != 0 || futimens(fd, times) != 0) {
+		struct timespec times[2] = {{o.time, 0}, {o.time, 0}};
+		if (fd < 0 || ftruncate(fd, o.size) != 0 || futimens(fd, times) != 0) {
 			perror(path.c_str());
-			return 0;
+			exit(1);
 		}
 		close(fd);
 		made++;
-		return 1;
 	}
-
-private:
-	const char *refusal = nullptr;
 };
 
 int
@@ -90,9 +78,10 @@ main(int argc, char *argv[])
 		return 2;
 	}
 	root = argv[1];
+	NdirTargets targets;
 	for (int i = 2; i < argc; i++) {
 		std::ifstream in(argv[i]);
-		Maker(&in).yylex();
+		Maker(&in, targets).yylex();
 	}
 	printf("%ld\n", made);
 	return 0;

@@ -8,14 +8,9 @@
 #include "dresk.h"
 #include "ndirprogram.h"
 
-static NdirLexer *
-makeLexer(std::istream *in)
-{
-	return new NdirLexerList(in, nullptr);
-}
-
 int
 main(int argc, char *argv[])
 {
-	return NdirProgramMain("dresk", makeLexer, true, argc, argv);
+	return NdirProgramMain("dresk", [](std::istream *in) { return new NdirLexerList(in, nullptr); },
+	    true, argc, argv);
 }

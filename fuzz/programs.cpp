@@ -2,12 +2,10 @@
 /*
  * A whole listing through the scanner classes of the listing programs,
  * read the way the programs read it (DOS line ends too), with their hooks
- * writing as they do in the programs: torbek00 to the scanner's output
- * stream, dresk and ndircheck's plan to standard output.  Output and warnings go to streams
- * that discard what they are given.
+ * writing as they do in the programs, to standard output.  Output and
+ * warnings go to streams that discard what they are given.
  */
 #include <iostream>
-#include <memory>
 #include <sstream>
 #include <string>
 
@@ -33,21 +31,6 @@ private:
 	std::streambuf *saved;
 };
 
-NdirLexer *
-makeTorbek00(std::istream *in)
-{
-	static NdirNullBuf null;
-	static std::ostream script(&null);
-	return new torbek00(in, &script);
-}
-
-NdirLexer *makeDresk(std::istream *in) { return new NdirLexerList(in, nullptr); }
-
-/* The migration of the input being run. */
-std::unique_ptr<NdirMigration> migration;
-
-NdirLexer *makeNdircheck(std::istream *in) { return new ndircheck(in, *migration); }
-
 } // namespace
 
 int
@@ -55,17 +38,21 @@ NdirFuzzPrograms(const uint8_t *data, size_t size)
 {
 	std::string listing(reinterpret_cast<const char *>(data), size);
 	Quiet out(std::cout), err(std::cerr);
+	/* Each input is a run of its own. */
+	NdirTargets targets, checked;
+	NdirScript script;
+	Migration m;
 
 	std::stringbuf forTorbek00(listing);
-	NdirProgramScan(makeTorbek00, &forTorbek00, "fuzz");
-	/* Each input is a run of its own. */
-	torbek00::ResetRun();
+	NdirProgramScan([&](std::istream *in) { return new torbek00(in, targets, script); },
+	    &forTorbek00, "fuzz");
 	std::stringbuf forDresk(listing);
-	NdirProgramScan(makeDresk, &forDresk, "fuzz");
+	NdirProgramScan([](std::istream *in) { return new NdirLexerList(in, nullptr); }, &forDresk, "fuzz");
 	/* ndircheck's plan, which sums what the script copies. */
-	migration = std::make_unique<NdirMigration>();
 	std::stringbuf forNdircheck(listing);
-	NdirProgramScan(makeNdircheck, &forNdircheck, "fuzz");
-	NdirPrintPlan(*migration, std::cout);
+	NdirProgramScan([&](std::istream *in) { return new ndircheck(in, checked, m); }, &forNdircheck,
+	    "fuzz");
+	m.Settle();
+	PrintPlan(m, std::cout);
 	return 0;
 }

@@ -5,8 +5,6 @@
  * plan of the new drives; with -d it looks every copied file up at its
  * target in the directories where the new drives are mounted.
  */
-#include <sys/stat.h>
-
 #include <fcntl.h>
 #include <getopt.h>
 #include <unistd.h>
@@ -44,18 +42,9 @@ static const char HELP[] =
 /* What the command line asks for. */
 struct Options {
 	/* Drive ("O:") to directory; opened once every option is read. */
-	std::map<std::string, NdirDrive> drives;
+	std::map<std::string, Drive> drives;
 	bool times = false;
 };
-
-/* The run's migration: every listing's scanner adds to it. */
-static NdirMigration migration;
-
-static NdirLexer *
-makeLexer(std::istream *in)
-{
-	return new ndircheck(in, migration);
-}
 
 [[noreturn]] static void
 usageError(const std::string &why)
@@ -73,7 +62,7 @@ mapDrive(Options &o, const char *arg)
 	if (letter < 'A' || letter > 'Z' || arg[1] != '=' || arg[2] == '\0')
 		usageError(std::string("-d ") + arg + ": not LETTER=DIR");
 	std::string drive = {letter, ':'};
-	if (!o.drives.try_emplace(drive, NdirDrive{arg + 2, -1}).second)
+	if (!o.drives.try_emplace(drive, Drive{arg + 2, -1}).second)
 		usageError(std::string("-d ") + letter + " is given twice");
 }
 
@@ -138,32 +127,22 @@ openDrives(Options &o)
 	}
 }
 
-/* The size of the listings named, which bounds the files they hold. */
-static size_t
-listingBytes(int n, char *names[])
-{
-	size_t bytes = 0;
-	struct stat st;
-
-	for (int i = 0; i < n; i++)
-		if (stat(names[i], &st) == 0 && S_ISREG(st.st_mode))
-			bytes += static_cast<size_t>(st.st_size);
-	return bytes;
-}
-
 int
 main(int argc, char *argv[])
 {
 	Options o;
 	int first = parseOptions(argc, argv, o);
+	NdirTargets targets;
+	Migration m;
 
 	openDrives(o);
-	migration.Expect(listingBytes(argc - first, argv + first));
 	/* The plumbing reads argv[1] on: the listings, past the options. */
-	int status = NdirProgramMain(NAME, makeLexer, false, argc - first + 1, argv + first - 1);
+	int status = NdirProgramMain(NAME, [&](std::istream *in) { return new ndircheck(in, targets, m); },
+	    false, argc - first + 1, argv + first - 1);
+	m.Settle();
 	if (o.drives.empty())
-		NdirPrintPlan(migration, std::cout);
+		PrintPlan(m, std::cout);
 	else
-		status = std::max(status, NdirCheckCopy(migration, o.drives, o.times, std::cout));
+		status = std::max(status, CheckCopy(m, o.drives, o.times, std::cout));
 	return std::max(status, NdirProgramEnd());
 }

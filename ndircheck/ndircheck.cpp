@@ -1,22 +1,26 @@
 // SPDX-License-Identifier: ISC
 /*
- * The listings as the script sees them: every file line judged by the
- * migration rules, with torbek00's warnings, and every copied file kept at
- * its target, where a later file copied to the same target takes the
- * place of the earlier one, as the copy that overwrites it does.
+ * The listings as the script sees them: every copied file kept at its
+ * target, where a later file copied to the same target takes the place of
+ * the earlier one, as the copy that overwrites it does; every other file
+ * counted by the reason it is not copied.  Then the plan of the new
+ * drives, du-style: FILES, BYTES and TARGET separated by tabs, for each
+ * owner's folder and drive root, each drive and the whole copy, then what
+ * the script leaves out, by the reason.
  */
+#include <algorithm>
 #include <cstdio>
-#include <functional>
+#include <cstring>
+#include <numeric>
+#include <string_view>
 
 #include "ndircheck.h"
-#include "ndirprogram.h"
 
-static const uint32_t NONE = UINT32_MAX;
 static const char OVERWRITTEN[] =
     "left out: copied, then overwritten by a later file of the same target";
 
 std::string
-NdirDecimal(NdirBytes n)
+decimal(Bytes n)
 {
 	char digits[48];
 	char *p = digits + sizeof digits;
@@ -40,208 +44,156 @@ field(const std::string &s)
 	return s.empty() ? nullptr : s.c_str();
 }
 
-/* A copy's record, as the scanner gave it. */
 NdirRecord
-NdirMigration::record(const NdirCopy &c) const
+Migration::Record(const Copy &c) const
 {
-	const NdirOrigin &o = origins[c.origin];
-	const NdirBlock &b = blocks[o.block];
+	const Origin &o = origins[c.origin];
 
-	return {field(b.server), field(b.volume), field(b.path), c.name, field(o.owner)};
-}
-
-/*
- * A printed file line takes about 90 bytes: room for a file a 64th of
- * the listings' bytes, and for the last part of its target, a name's
- * length at most, is taken at once.  It costs memory only as it is
- * filled, and the files are never moved as a growing vector moves them;
- * listings of shorter lines grow it as usual.
- */
-void
-NdirMigration::Expect(size_t bytes)
-{
-	copies.reserve(bytes / 64);
-	leaves.reserve(bytes / 64 * NDIR_FULL_NAME_LEN);
-}
-
-void
-NdirMigration::Block()
-{
-	blockOrigins.clear();
-	block = NONE;
-}
-
-/* The DOS form of text into key. */
-static void
-dosKey(const std::string &text, std::string &key)
-{
-	key.resize(text.size() + 1);
-	key.resize(NdirDosKey(text.c_str(), &key[0]));
-}
-
-/* The origin of a copied file: found by owner among its block's. */
-uint32_t
-NdirMigration::origin(const NdirRecord &r)
-{
-	auto [at, added] = blockOrigins.try_emplace(r.owner, origins.size());
-	if (!added)
-		return at->second;
-
-	std::string shown, folded;
-	NdirTargetGroup(r, [&shown](const char *piece, bool) { shown += piece; });
-	dosKey(shown, folded);
-	NdirGroup &group = groups.try_emplace(folded, NdirGroup{shown, {}}).first->second;
-	if (block == NONE) {
-		block = static_cast<uint32_t>(blocks.size());
-		blocks.push_back({r.server, r.volume, r.path ? r.path : ""});
-	}
-	origins.push_back({block, r.owner, &group});
-	return at->second;
-}
-
-/* The index of a target directory; the files of a block mostly share one. */
-uint32_t
-NdirMigration::dir(std::string_view key)
-{
-	if (!dirs.empty() && *dirs[lastDir] == key)
-		return lastDir;
-	auto [at, added] = dirIndex.try_emplace(std::string(key), dirs.size());
-	if (added)
-		dirs.push_back(&at->first);
-	lastDir = at->second;
-	return lastDir;
-}
-
-/* The upper half of a target's hash, where its slot keeps it. */
-static uint64_t
-tag(uint64_t hash)
-{
-	return hash & ~static_cast<uint64_t>(UINT32_MAX);
-}
-
-static uint64_t
-targetHash(uint32_t dir, std::string_view leaf)
-{
-	return std::hash<std::string_view>()(leaf) ^ dir * 0x9e3779b97f4a7c15u;
-}
-
-/* The slot of a target of that hash in the table: the copy's, or a free one for it. */
-uint64_t *
-NdirMigration::slot(uint64_t hash, uint32_t dir, std::string_view leaf)
-{
-	size_t mask = table.size() - 1;
-
-	for (size_t i = hash & mask;; i = (i + 1) & mask) {
-		uint64_t at = table[i];
-		if (at == 0)
-			return &table[i];
-		const NdirCopy &c = copies[(at & UINT32_MAX) - 1];
-		if (tag(at) == tag(hash) && c.dir == dir && Leaf(c) == leaf)
-			return &table[i];
-	}
-}
-
-/* Doubles the table (1024 slots at first), keeping it from 3/8 to 3/4 full. */
-void
-NdirMigration::grow()
-{
-	table.assign(table.empty() ? 1024 : 2 * table.size(), 0);
-	for (uint32_t i = 0; i < copies.size(); i++) {
-		uint64_t hash = targetHash(copies[i].dir, Leaf(copies[i]));
-		*slot(hash, copies[i].dir, Leaf(copies[i])) = tag(hash) | (i + 1);
-	}
-}
-
-bool
-NdirMigration::Copy(const NdirRecord &r, long size, time_t time)
-{
-	auto add = [this](const char *piece, bool) { target += piece; };
-	uint32_t from = origin(r);
-
-	target.clear();
-	NdirTarget(r, add);
-	dosKey(target, key);
-
-	/* A target with no part after the drive has an empty last part. */
-	size_t cut = key.rfind('\\');
-	std::string_view whole(key);
-	std::string_view leaf = cut == std::string::npos ? "" : whole.substr(cut + 1);
-	NdirCopy c = {dir(whole.substr(0, cut)), 0, from, {}, size, time};
-	(void)snprintf(c.name, sizeof c.name, "%s", r.name);
-
-	if (4 * (copies.size() + 1) > 3 * table.size())
-		grow();
-	uint64_t hash = targetHash(c.dir, leaf);
-	uint64_t *at = slot(hash, c.dir, leaf);
-	if (*at != 0) {
-		NdirCopy &earlier = copies[(*at & UINT32_MAX) - 1];
-		leftOut[OVERWRITTEN].add(earlier.size);
-		c.leaf = earlier.leaf;
-		earlier = c;
-		return true;
-	}
-	c.leaf = static_cast<uint32_t>(leaves.size());
-	leaves.append(leaf).push_back('\0');
-	*at = tag(hash) | (copies.size() + 1);
-	copies.push_back(c);
-	return false;
+	return {field(o.server), field(o.volume), field(o.path), c.name, field(o.owner)};
 }
 
 std::string
-NdirMigration::Target(const NdirCopy &c) const
+Migration::Target(const Copy &c) const
 {
 	std::string t;
-	NdirRecord r = record(c);
-	auto add = [&t](const char *piece, bool) { t += piece; };
 
-	NdirTarget(r, add);
+	NdirTarget(Record(c), [&t](const char *piece) { t += piece; });
 	return t;
 }
 
 std::string
-NdirMigration::Source(const NdirCopy &c) const
+Migration::Source(const Copy &c) const
 {
 	std::string s;
 
-	NdirSourceName(record(c),
-	    [&s](const char *piece, bool) { s += piece; });
+	NdirSourceName(Record(c), [&s](const char *piece) { s += piece; });
 	return s;
+}
+
+/* The DOS form of a text. */
+static std::string
+dosKey(const std::string &text)
+{
+	std::string key(text.size() + 1, '\0');
+
+	key.resize(NdirDosKey(text.c_str(), &key[0]));
+	return key;
 }
 
 int
 ndircheck::VolUpdate()
 {
-	m.volumeRefusal = NdirJudgeVolume(*this);
-	m.Block();
-	return 1;
+	blockOrigins.clear();
+	return NdirMigrate::VolUpdate();
 }
 
-/* As torbek00 writes the script: the same warnings, status and end of a listing. */
-int
-ndircheck::FileUpdate()
+/* The origin of a copied file: found by owner among its block's. */
+uint32_t
+ndircheck::origin(const NdirRecord &r)
 {
-	NdirRecord r;
-	const char *reason;
-
-	switch (NdirJudgeFile(*this, m.volumeRefusal, r, &reason)) {
-	case NDIR_COPIED:
-		if (m.Copy(r, FileSize(), FileUpdateTime())) {
-			std::string shown;
-			NdirScriptText(shown, m.LastTarget());
-			NdirWarnCopiedAgain(r, shown.c_str());
-		}
-		return 1;
-	case NDIR_ECHOED:
-		break;
-	case NDIR_REFUSED:
-		NdirWarnRecord(r, reason);
-		NdirProgramFail();
-		break;
-	case NDIR_INCOMPLETE:
-		NdirWarnRecord(r, reason);
-		m.LeaveOut(reason, FileSize());
-		return 0;
+	auto [at, added] = blockOrigins.try_emplace(r.owner, m.origins.size());
+	if (added) {
+		std::string shown;
+		NdirTargetGroup(r, [&shown](const char *piece) { shown += piece; });
+		Folder &f = m.folders.try_emplace(dosKey(shown), Folder{shown, {}}).first->second;
+		m.origins.push_back({r.server, r.volume, r.path ? r.path : "", r.owner, &f});
 	}
-	m.LeaveOut(reason, FileSize());
-	return 1;
+	return at->second;
+}
+
+void
+ndircheck::Take(const NdirOutcome &o)
+{
+	if (o.fate != NDIR_COPIED) {
+		m.leftOut[o.reason].add(o.size);
+		return;
+	}
+	Copy c = {origin(o.r), 0, static_cast<uint32_t>(m.copies.size()), {}, {}, o.size, o.time};
+	snprintf(c.name, sizeof c.name, "%s", o.r.name);
+
+	/* A target with no part after the drive has an empty last part. */
+	std::string key = dosKey(m.Target(c));
+	size_t cut = std::min(key.rfind('\\'), key.size());
+	snprintf(c.leaf, sizeof c.leaf, "%s", key.c_str() + std::min(cut + 1, key.size()));
+	key.resize(cut);
+	/* The files of a block mostly share their directory. */
+	if (m.dirs.empty() || m.dirs[last] != key) {
+		auto [at, added] = m.dirIndex.try_emplace(key, m.dirs.size());
+		if (added)
+			m.dirs.push_back(key);
+		last = at->second;
+	}
+	c.dir = last;
+	m.copies.push_back(c);
+}
+
+/* The separator sorts before every other byte: a directory's files come before its subdirectories'. */
+static bool
+partsBefore(const std::string &a, const std::string &b)
+{
+	auto weight = [](char c) { return c == '\\' ? 0 : static_cast<unsigned char>(c) + 1; };
+
+	return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+	    [&weight](char x, char y) { return weight(x) < weight(y); });
+}
+
+void
+Migration::Settle()
+{
+	std::vector<uint32_t> byKey(dirs.size()), rank(dirs.size());
+
+	std::iota(byKey.begin(), byKey.end(), 0);
+	std::sort(byKey.begin(), byKey.end(),
+	    [this](uint32_t a, uint32_t b) { return partsBefore(dirs[a], dirs[b]); });
+	for (uint32_t i = 0; i < byKey.size(); i++)
+		rank[byKey[i]] = i;
+	auto sameTarget = [](const Copy &a, const Copy &b) {
+		return a.dir == b.dir && strcmp(a.leaf, b.leaf) == 0;
+	};
+	std::sort(copies.begin(), copies.end(), [&](const Copy &a, const Copy &b) {
+		if (!sameTarget(a, b))
+			return rank[a.dir] != rank[b.dir] ? rank[a.dir] < rank[b.dir] : strcmp(a.leaf, b.leaf) < 0;
+		return a.order < b.order;
+	});
+
+	size_t kept = 0;
+	for (size_t i = 0; i < copies.size(); i++)
+		if (i + 1 < copies.size() && sameTarget(copies[i], copies[i + 1]))
+			leftOut[OVERWRITTEN].add(copies[i].size);
+		else
+			copies[kept++] = copies[i];
+	copies.resize(kept);
+}
+
+static void
+line(std::ostream &out, const Tally &t, const std::string &what)
+{
+	out << t.files << '\t' << decimal(t.bytes) << '\t' << what << '\n';
+}
+
+/*
+ * The folders are in the order of their DOS form, and so are the drives
+ * ("O:" of "O:\QXV1").  A folder whose every file was overwritten from
+ * another one has nothing left.
+ */
+void
+PrintPlan(Migration &m, std::ostream &out)
+{
+	std::map<std::string, Tally> drives;
+	Tally total;
+
+	for (const Copy &c : m.copies)
+		m.origins[c.origin].folder->tally.add(c.size);
+	for (const auto &[key, folder] : m.folders) {
+		if (folder.tally.files == 0)
+			continue;
+		drives[key.substr(0, key.find('\\'))].add(folder.tally);
+		total.add(folder.tally);
+		line(out, folder.tally, folder.shown);
+	}
+	for (const auto &[name, tally] : drives)
+		line(out, tally, name);
+	line(out, total, "total");
+	for (const auto &[why, tally] : m.leftOut)
+		line(out, tally, why);
 }

@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: ISC
 /*
- * The migration rules.  A file goes to the shared drive N:\ when its owner
- * is one of the system and shared accounts, otherwise to O:\OWNER\OLDSERV\
+ * The migration.  A file goes to the shared drive N:\ when its owner is
+ * one of the system and shared accounts, otherwise to O:\OWNER\OLDSERV\
  * with some owners renamed; the listing's path follows.  Program files are
  * named but not copied.  A record whose names the script cannot carry, or
  * that DOS would take for another file or a device, is refused.
  */
-#include <algorithm>
-#include <cstring>
-#include <initializer_list>
+#include <functional>
+#include <string>
+#include <string_view>
 
-#include "ndirdecode.h"
 #include "ndirmigrate.h"
 #include "ndirprogram.h"
 
@@ -41,16 +40,18 @@ static const char *const DEVICES[] = {
 	"LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9",
 };
 
-/* The reasons of a refusal, as the warnings give them. */
-static const char UNSAFE[] =
-    "left out: a name holds a control character, < > | \" or a . or .. part";
-static const char DEVICE[] = "left out: a name is a DOS device name";
-static const char FORBIDDEN[] =
-    "left out: a name holds a character DOS does not allow: * ? + , ; = [ ] :";
-static const char TRAILING_DOT[] = "left out: a name ends in a full stop, which DOS drops";
-static const char SWITCH[] = "left out: a name begins with /, which NCOPY takes for an option";
-static const char CUT[] =
-    "left out: a name is longer than the listing's field holds: the real name is unknown";
+/* The rules a record may break, in the order in which its warning names the first. */
+enum Rule { UNSAFE, FORBIDDEN, DEVICE, TRAILING_DOT, SWITCH, CUT, SPLIT, NONE };
+
+static const char *const REASONS[] = {
+	"left out: a name holds a control character, < > | \" or a . or .. part",
+	"left out: a name holds a character DOS does not allow: * ? + , ; = [ ] :",
+	"left out: a name is a DOS device name",
+	"left out: a name ends in a full stop, which DOS drops",
+	"left out: a name begins with /, which NCOPY takes for an option",
+	"left out: a name is longer than the listing's field holds: the real name is unknown",
+	"left out: white space other than the blank ends a name early: the real name is unknown",
+};
 /* Why the other records that are not copied are not. */
 static const char INCOMPLETE[] = "incomplete record: the rest of the listing is skipped";
 static const char PROGRAM[] = "named, not copied: a program file (.EXE, .DLL)";
@@ -116,154 +117,124 @@ struct Kinds {
 
 static constexpr Kinds KINDS;
 
+/* Whether a field holds a byte that no line of the script can carry. */
+static bool
+unsafe(const char *field)
+{
+	for (; field && *field; field++)
+		if (KINDS.of[static_cast<unsigned char>(*field)] == UNSAFE_BYTE)
+			return true;
+	return false;
+}
+
 /*
- * The reason one part of a name (between separators) cannot be carried,
- * or null.  Bytes above 127 are the code page's letters.  `dos' adds
- * DOS's own rules for names the copy creates; parts of the old server's
- * and volume's names only have to pass the interpreter.
+ * The first rule that one part of a name (between separators) breaks.
+ * Bytes above 127 are the code page's letters.  `dos' adds DOS's own
+ * rules for names the copy creates; parts of the old server's and
+ * volume's names only have to pass the interpreter.
  */
-static const char *
+static Rule
 judgePart(const char *part, size_t n, bool dos)
 {
+	Rule rule = NONE;
+
 	if (n > 0 && part[0] == '.' && (n == 1 || (n == 2 && part[1] == '.')))
 		return UNSAFE;
-	const char *forbidden = nullptr;
 	for (size_t i = 0; i < n; i++) {
 		Kind k = KINDS.of[static_cast<unsigned char>(part[i])];
 		if (k == UNSAFE_BYTE)
 			return UNSAFE;
 		if (k == FORBIDDEN_BYTE || (dos && k == COLON))
-			forbidden = FORBIDDEN;
+			rule = FORBIDDEN;
 	}
-	if (forbidden != nullptr)
-		return forbidden;
-	if (isDevice(part, n))
-		return DEVICE;
-	if (dos && n > 0 && part[n - 1] == '.')
-		return TRAILING_DOT;
-	return nullptr;
+	if (rule == NONE && isDevice(part, n))
+		rule = DEVICE;
+	if (rule == NONE && dos && n > 0 && part[n - 1] == '.')
+		rule = TRAILING_DOT;
+	return rule;
 }
 
 /*
- * The reason a field cannot be carried, or null, judging each part
- * between backslashes, and between slashes too where `slash' is set: the
- * slash form of the script and Windows take "/" as a separator as well.
- * An UNSAFE part outranks the others, as it did before DOS's own rules.
+ * The first rule that a field breaks in any of its parts between
+ * backslashes, and between slashes too where `slash' is set: the slash
+ * form of the script and Windows take "/" as a separator as well.
  */
-static const char *
+static Rule
 judgeField(const char *field, bool slash, bool dos)
 {
-	const char *reason = nullptr;
+	Rule rule = NONE;
 
-	if (field == nullptr)
-		return nullptr;
-	if (field[0] == '/')
-		reason = SWITCH;
-	for (const char *part = field, *p = field;; p++) {
+	for (const char *part = field, *p = field; p; p++)
 		if (*p == '\0' || *p == '\\' || (slash && *p == '/')) {
-			const char *r = judgePart(part, static_cast<size_t>(p - part), dos);
-			if (r == UNSAFE)
-				return r;
-			if (reason == nullptr)
-				reason = r;
+			rule = std::min(rule, judgePart(part, static_cast<size_t>(p - part), dos));
 			if (*p == '\0')
-				return reason;
+				break;
 			part = p + 1;
 		}
-	}
+	return rule;
 }
 
-/* The reason that outranks the others: UNSAFE, or else the first one given. */
+/* A field of a record: null when empty, as the accessors give it. */
 static const char *
-firstReason(std::initializer_list<const char *> reasons)
+field(const char *text)
 {
-	auto given = [](const char *r) { return r != nullptr; };
+	return text[0] != '\0' ? text : nullptr;
+}
 
-	if (std::find(reasons.begin(), reasons.end(), UNSAFE) != reasons.end())
-		return UNSAFE;
-	auto first = std::find_if(reasons.begin(), reasons.end(), given);
-	return first != reasons.end() ? *first : nullptr;
+static Rule
+rule(const char *reason)
+{
+	return reason ? static_cast<Rule>(std::find(REASONS, REASONS + NONE, reason) - REASONS) : NONE;
 }
 
 /*
- * Whether the volume line held more than its fields keep: then the old
- * place is not known.  The fields and their separators add up to the
- * line when it was read whole.
+ * Only the server begins an argument of the script's commands, where a
+ * slash would read as a switch.  A server longer than its field leaves the
+ * volume absent, which the incomplete record's error line shows; a volume
+ * or path cut or split would copy from another place.
  */
-static bool
-volumeLineCut(NdirLexer &lexer)
+NdirVerdict
+NdirJudgeVolume(const NdirVol &vol)
 {
-	const NdirVol &v = lexer.vol;
-	size_t kept = strlen(v.server) + strlen(v.volume) + strlen(v.path);
+	const char *server = field(vol.server), *volume = field(vol.volume), *path = field(vol.path);
+	Rule r = std::min({judgeField(server, false, false), judgeField(volume, false, false),
+	    judgeField(path, true, true)});
 
-	return strlen(lexer.YYText()) > kept + 2;
-}
-
-const char *
-NdirJudgeVolume(NdirLexer &lexer)
-{
-	const char *reason = firstReason({judgeField(lexer.VolServer(), false, false),
-	    judgeField(lexer.VolVolume(), false, false), judgeField(lexer.VolPath(), true, true)});
-
-	if (reason == nullptr && volumeLineCut(lexer))
-		reason = CUT;
-	return reason;
-}
-
-/* The length of the word at p, white space skipped first. */
-static size_t
-wordAt(const char *&p)
-{
-	size_t n = 0;
-
-	while (*p != '\0' && NdirIsSpace(*p))
-		p++;
-	while (!NdirEndsWord(p[n]))
-		n++;
-	return n;
+	if (server && server[0] == '/')
+		r = std::min(r, SWITCH);
+	if (vol.cut & (NDIR_VOLUME_FIELD | NDIR_PATH_FIELD))
+		r = std::min(r, CUT);
+	if (vol.split & NDIR_PATH_FIELD)
+		r = std::min(r, SPLIT);
+	return {unsafe(server) || unsafe(volume) || unsafe(path), r == NONE ? nullptr : REASONS[r]};
 }
 
 /*
- * Whether the file line's name or extension was longer than its field:
- * the name is the line's first word, the extension the word that starts
- * in the extension column, as the decoder reads them.
+ * Bytes that no line can carry come first: an incomplete record's error
+ * line would carry them too.  Then the incomplete record, whose error
+ * line copies nothing; then DOS's rules, for the records the script names.
+ * An owner longer than its field is copied: it only names a folder.
  */
-static bool
-fileLineCut(const char *line)
-{
-	const char *name = line;
-	size_t length = wordAt(name);
-
-	if (length >= NDIR_NAME_LEN)
-		return true;
-	const char *column = name;
-	while (column < name + NDIR_EXTENSION_COLUMN && *column != '\0')
-		column++;
-	if (*column == ' ' || *column == '\0')
-		return false;
-	return wordAt(column) >= NDIR_EXTENSION_LEN;
-}
-
 NdirFate
-NdirJudgeFile(NdirLexer &lexer, const char *volumeRefusal, NdirRecord &r, const char **reason)
+NdirJudgeFile(const NdirRecord &r, const NdirFile &facts, NdirVerdict volume, const char **reason)
 {
-	r = {lexer.VolServer(), lexer.VolVolume(), lexer.VolPath(), lexer.FileName(),
-	    lexer.FileOwner()};
-	*reason = firstReason({volumeRefusal, judgeField(r.name, true, true),
-	    judgeField(r.owner, true, true)});
-	if (*reason == nullptr && fileLineCut(lexer.YYText()))
-		*reason = CUT;
-	if (*reason != nullptr)
+	*reason = REASONS[UNSAFE];
+	if (volume.unsafe || unsafe(r.name) || unsafe(r.owner))
 		return NDIR_REFUSED;
-	if (!r.owner || !r.server || !r.volume || !r.name) {
-		*reason = INCOMPLETE;
+	*reason = INCOMPLETE;
+	if (!r.owner || !r.server || !r.volume || !r.name)
 		return NDIR_INCOMPLETE;
-	}
-	if (isProgramFile(r.name)) {
-		*reason = PROGRAM;
-		return NDIR_ECHOED;
-	}
-	return NDIR_COPIED;
+	Rule first = std::min({rule(volume.reason), judgeField(r.name, true, true),
+	    judgeField(r.owner, true, true)});
+	if (facts.cut & (NDIR_NAME_FIELD | NDIR_EXTENSION_FIELD))
+		first = std::min(first, CUT);
+	if (facts.split)
+		first = std::min(first, SPLIT);
+	*reason = first == NONE ? nullptr : REASONS[first];
+	if (*reason)
+		return NDIR_REFUSED;
+	*reason = isProgramFile(r.name) ? PROGRAM : nullptr;
+	return *reason ? NDIR_ECHOED : NDIR_COPIED;
 }
 
 size_t
@@ -282,34 +253,124 @@ NdirDosKey(const char *target, char *key)
 	return static_cast<size_t>(k - key);
 }
 
+/*
+ * The error line names the record with placeholders for what is absent,
+ * whose < and > the interpreter would take for redirections.
+ */
 void
-NdirScriptText(std::string &out, const char *text)
+NdirOutcome::Compose()
 {
-	for (const char *c; (c = strpbrk(text, NDIR_SCRIPT_SPECIALS)) != nullptr; text = c + 1) {
-		out.append(text, static_cast<size_t>(c - text));
-		out += NdirScriptEscape(*c);
-		out += *c;
+	const char *specials = fate == NDIR_INCOMPLETE ? "%&^<>" : NDIR_SCRIPT_SPECIALS;
+
+	source.clear();
+	target.clear();
+	NdirSourceName(r, [this, specials](const char *piece) { NdirEscape(source, piece, specials); });
+	if (fate != NDIR_COPIED)
+		return;
+	NdirTargetDirectory(r, [this](const char *piece) { NdirEscape(target, piece); });
+	directory = target.n;
+	target << "\\";
+	NdirEscape(target, r.name);
+}
+
+static const char HEADER[] = "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
+/* Appends what a command prints to the log that the script starts afresh. */
+static const char TO_LOG[] = " >> TORBEK00.LOG";
+
+/* Appends the first `len' bytes of s, each backslash as a slash. */
+template <size_t N> static void
+slashed(NdirText<N> &out, const char *s, size_t len)
+{
+	char *p = out.buf + out.n;
+
+	out.append(s, len);
+	while ((p = static_cast<char *>(memchr(p, '\\', static_cast<size_t>(out.buf + out.n - p)))))
+		*p++ = '/';
+}
+
+/*
+ * With delayed expansion on (cmd /V:ON, or the machine's setting), the
+ * interpreter takes !NAME! for a variable in a line that holds a "!", and
+ * no escape holds both with it and without it.  The script turns it off
+ * just before the first line that holds one; a script without one keeps
+ * every byte.  COMMAND.COM knows no SETLOCAL: it says so and goes on.
+ */
+static const char NO_EXPANSION[] = "SETLOCAL DISABLEDELAYEDEXPANSION\n";
+
+void
+NdirScript::Write(std::ostream &os, const NdirOutcome &o)
+{
+	NdirText<NDIR_LINES_MAX> out;
+	const char *owner = o.fate == NDIR_INCOMPLETE && o.r.owner ? o.r.owner : "";
+
+	if (!headerWritten)
+		out << HEADER;
+	headerWritten = true;
+	if (!expansionOff && (strchr(o.source.buf, '!') || strchr(o.target.buf, '!') || strchr(owner, '!'))) {
+		out << NO_EXPANSION;
+		expansionOff = true;
 	}
-	out += text;
+	if (o.fate == NDIR_INCOMPLETE) {
+		out << "ECHO Error: " << o.source.buf << "    (";
+		NdirEscape(out, o.r.owner ? o.r.owner : "<FileOwner>", "%&^<>");
+		out << ")" << TO_LOG << "\n";
+	} else
+		out << "ECHO " << o.source.buf << "\n";
+	if (o.fate == NDIR_COPIED) {
+		out << "MYMKDIR -p ";
+		slashed(out, o.target.buf, o.directory);
+		out << TO_LOG << "\n";
+		out << "NCOPY /V " << o.source.buf << " " << o.target.buf << TO_LOG << "\n\n";
+	}
+	NdirProgramWrite(os, out.buf, out.n);
+}
+
+bool
+NdirTargets::Add(const char *target)
+{
+	char key[NDIR_TARGET_MAX + 1];
+	size_t n = NdirDosKey(target, key);
+
+	return hashes.insert(std::hash<std::string_view>()(std::string_view(key, n))).second;
+}
+
+int
+NdirMigrate::VolUpdate()
+{
+	volume = NdirJudgeVolume(vol);
+	return 1;
+}
+
+int
+NdirMigrate::FileUpdate()
+{
+	o.r = {VolServer(), VolVolume(), VolPath(), FileName(), FileOwner()};
+	o.fate = NdirJudgeFile(o.r, file, volume, &o.reason);
+	o.size = FileSize();
+	o.time = FileUpdateTime();
+	if (o.fate == NDIR_REFUSED) {
+		NdirWarnRecord(o.r, o.reason);
+		NdirProgramFail();
+	} else
+		o.Compose();
+	if (o.fate == NDIR_INCOMPLETE)
+		NdirWarnRecord(o.r, o.reason);
+	Take(o);
+	if (o.fate == NDIR_COPIED && !targets.Add(o.target.buf)) {
+		std::string again = "copied to ";
+		NdirProgramShow(again, o.target.buf);
+		NdirWarnRecord(o.r, (again + " again: the earlier copy is overwritten").c_str());
+	}
+	return o.fate != NDIR_INCOMPLETE;
 }
 
 void
-NdirWarnRecord(const NdirRecord &r, const std::string &text)
+NdirWarnRecord(const NdirRecord &r, const char *text)
 {
 	std::string m;
 
-	NdirSourceName(r, [&m](const char *piece, bool) { NdirProgramShow(m, piece); });
+	NdirSourceName(r, [&m](const char *piece) { NdirProgramShow(m, piece); });
 	m += " (";
 	NdirProgramShow(m, r.owner ? r.owner : "<FileOwner>");
-	m += "): ";
-	NdirProgramWarn(m + text);
-}
-
-void
-NdirWarnCopiedAgain(const NdirRecord &r, const char *target)
-{
-	std::string again = "copied to ";
-
-	NdirProgramShow(again, target);
-	NdirWarnRecord(r, again + " again: the earlier copy is overwritten");
+	NdirProgramWarn(m + "): " + text);
 }

@@ -1,15 +1,21 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * The migration rules: which listed files the script copies, where to,
- * and which records it refuses.  torbek00 writes the script by them and
- * ndircheck sizes and checks the copy by them, so that both always agree.
- * Not installed.
+ * The migration: which listed files the script copies, where to, which
+ * records it refuses, and the script's lines.  NdirMigrate reads the
+ * listings by these rules, once, the same way for torbek00, which writes
+ * the script, and for ndircheck, which sizes and checks the copy.  Not
+ * installed.
  */
 #ifndef NDIRMIGRATE_H
 #define NDIRMIGRATE_H
 
-#include <cstddef>
-#include <string>
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <istream>
+#include <ostream>
+#include <unordered_set>
 
 #include "ndirlexer.h"
 
@@ -18,7 +24,7 @@ struct NdirRecord {
 	const char *server, *volume, *path, *name, *owner;
 };
 
-/* What the script does with a record. */
+/* What the script does with a file line. */
 enum NdirFate {
 	NDIR_REFUSED,		/* no line; a warning */
 	NDIR_INCOMPLETE,	/* an error line, and the listing ends */
@@ -26,97 +32,80 @@ enum NdirFate {
 	NDIR_COPIED,
 };
 
-/* The drive roots of the targets and the folder below an owner's. */
-const char NDIR_SHARED_ROOT[] = "N:\\";
-const char NDIR_PERSONAL_ROOT[] = "O:\\";
-const char NDIR_OLD_SERVER[] = "\\OLDSERV\\";
+/* The verdict on a volume line, which holds for every file of its block. */
+struct NdirVerdict {
+	bool unsafe;		/* its text holds bytes that no line of the script carries */
+	const char *reason;	/* why, by the first rule of DOS it breaks; null for none */
+};
+
+/* Judges a volume line from its record. */
+NdirVerdict NdirJudgeVolume(const NdirVol &vol);
 
 /*
- * Judges the volume line the scanner has just read (from VolUpdate):
- * the reason it cannot be carried, or null.  The verdict holds for every
- * file of the block.
+ * What the script does with a file record (its fields in `r', what its
+ * line held beyond them in `facts') in a block judged `volume'.  `reason'
+ * gets why it is not copied, in the words of its warning; null when it is.
  */
-const char *NdirJudgeVolume(NdirLexer &lexer);
-
-/*
- * Judges the file record the scanner has just read (from FileUpdate),
- * under the verdict on its volume.  `reason' gets why the file is not
- * copied, in the words of the warnings: a refusal, an incomplete record
- * or a program file; null for a copied one.
- */
-NdirFate NdirJudgeFile(NdirLexer &lexer, const char *volumeRefusal, NdirRecord &r,
+NdirFate NdirJudgeFile(const NdirRecord &r, const NdirFile &facts, NdirVerdict volume,
     const char **reason);
 
 /* The folder under O:\ for an owner, or null for the shared drive N:\. */
 const char *NdirOwnerFolder(const char *owner);
 
-/*
- * Composers of the names in the script.  add(piece, fromListing) takes
- * one piece; fromListing tells the listing's text from the rules' own,
- * which the script writes each in its own way.
- */
+const char NDIR_SHARED_ROOT[] = "N:\\";
+const char NDIR_PERSONAL_ROOT[] = "O:\\";
+const char NDIR_OLD_SERVER[] = "\\OLDSERV\\";
+
+/* Composers of the names in the script: add(piece) takes each piece in turn. */
 
 /* The file's old place: SERVER/VOLUME:PATH\NAME, placeholders for what is absent. */
 template <class Add> void
 NdirSourceName(const NdirRecord &r, Add add)
 {
-	add(r.server ? r.server : "<VolServer>", r.server != nullptr);
-	add("/", false);
-	add(r.volume ? r.volume : "<VolVolume>", r.volume != nullptr);
-	add(":", false);
+	add(r.server ? r.server : "<VolServer>");
+	add("/");
+	add(r.volume ? r.volume : "<VolVolume>");
+	add(":");
 	if (r.path) {
-		add(r.path, true);
-		add("\\", false);
+		add(r.path);
+		add("\\");
 	}
-	add(r.name ? r.name : "<FileName>", r.name != nullptr);
+	add(r.name ? r.name : "<FileName>");
 }
 
-/*
- * The part of the target that is the owner's: the folder O:\FOLDER, or
- * the drive root N:\ for the shared accounts.  True for a folder.
- */
-template <class Add> bool
+/* The owner's part of the target: O:\FOLDER, or N:\ for the shared accounts. */
+template <class Add> void
 NdirTargetGroup(const NdirRecord &r, Add add)
 {
 	const char *folder = NdirOwnerFolder(r.owner);
 
-	if (folder == nullptr) {
-		add(NDIR_SHARED_ROOT, false);
-		return false;
-	}
-	add(NDIR_PERSONAL_ROOT, false);
-	add(folder, true);
-	return true;
+	add(folder ? NDIR_PERSONAL_ROOT : NDIR_SHARED_ROOT);
+	if (folder)
+		add(folder);
 }
 
 /* The target directory: N:\PATH, or O:\FOLDER\OLDSERV\PATH. */
 template <class Add> void
 NdirTargetDirectory(const NdirRecord &r, Add add)
 {
-	if (NdirTargetGroup(r, add))
-		add(NDIR_OLD_SERVER, false);
+	NdirTargetGroup(r, add);
+	if (NdirOwnerFolder(r.owner))
+		add(NDIR_OLD_SERVER);
 	if (r.path)
-		add(r.path, true);
+		add(r.path);
 }
 
 /*
- * What follows the directory in the target: a backslash and the name.
- * The backslash is added also at the volume root, where the directory
- * already ends in one; DOS reads the two as one.
+ * The whole target: the directory, a backslash and the name.  The
+ * backslash is added also at the volume root, where the directory already
+ * ends in one; DOS reads the two as one.
  */
-template <class Add> void
-NdirTargetLeaf(const NdirRecord &r, Add add)
-{
-	add("\\", false);
-	add(r.name, true);
-}
-
-/* The whole target: the directory, a backslash and the name. */
 template <class Add> void
 NdirTarget(const NdirRecord &r, Add add)
 {
 	NdirTargetDirectory(r, add);
-	NdirTargetLeaf(r, add);
+	add("\\");
+	add(r.name);
 }
 
 /* Each byte as DOS compares it: "/" as "\\", ASCII letters in upper case. */
@@ -148,24 +137,126 @@ NdirDosFold(char c)
 size_t NdirDosKey(const char *target, char *key);
 
 /*
- * The script is written for the command interpreter, which reads each
- * line whole before it runs it: a listing's %, & and ^ would start a
- * variable, a command or an escape.  Each is written after its escape:
- * % doubled, & and ^ after a ^ (and so are < and >, where the script
- * writes them itself).
+ * A text under construction in a fixed buffer.  Text that would not fit
+ * is cut, never written past the end; the sizes below leave room for the
+ * longest record.
+ */
+template <size_t N> struct NdirText {
+	char buf[N + 1];
+	size_t n = 0;
+
+	NdirText() { buf[0] = '\0'; }
+	void clear() { buf[n = 0] = '\0'; }
+
+	NdirText &append(const char *s, size_t len)
+	{
+		len = std::min(len, N - n);
+		memcpy(buf + n, s, len);
+		n += len;
+		buf[n] = '\0';
+		return *this;
+	}
+	NdirText &operator<<(const char *s) { return append(s, strnlen(s, N - n)); }
+};
+
+/*
+ * Appends text as the script writes it.  The command interpreter reads
+ * each line whole before it runs it: a listing's %, & and ^ would start a
+ * variable, a command or an escape.  Each of `specials' is written after
+ * its escape: % doubled, the others after a ^.
  */
 const char NDIR_SCRIPT_SPECIALS[] = "%&^";
-inline char
-NdirScriptEscape(char special)
+
+template <class Out> void
+NdirEscape(Out &out, const char *text, const char *specials = NDIR_SCRIPT_SPECIALS)
 {
-	return special == '%' ? '%' : '^';
+	for (const char *c; (c = strpbrk(text, specials)) != nullptr; text = c + 1) {
+		const char escaped[] = {*c == '%' ? '%' : '^', *c};
+		out.append(text, static_cast<size_t>(c - text));
+		out.append(escaped, sizeof escaped);
+	}
+	out.append(text, strlen(text));
 }
 
-/* Appends text as the script writes it. */
-void NdirScriptText(std::string &out, const char *text);
+/*
+ * The longest texts one record gives, each field at its longest and made
+ * of nothing but characters that are written twice: the source name
+ * SERVER/VOLUME:PATH\NAME, the target O:\OWNER\OLDSERV\PATH\NAME, and the
+ * lines of a record, whose fixed texts take less than 128 characters.
+ */
+const size_t NDIR_SOURCE_MAX = 2 * (NDIR_SERVER_LEN + NDIR_VOLUME_LEN + NDIR_PATH_LEN +
+    NDIR_FULL_NAME_LEN);
+const size_t NDIR_TARGET_MAX = sizeof NDIR_PERSONAL_ROOT + 2 * NDIR_OWNER_LEN +
+    sizeof NDIR_OLD_SERVER + 2 * NDIR_PATH_LEN + 2 * NDIR_FULL_NAME_LEN;
+const size_t NDIR_LINES_MAX = 128 + 2 * NDIR_SOURCE_MAX + 2 * NDIR_TARGET_MAX;
 
-/* Warnings about a record: its source name and owner, shown safely, and the text. */
-void NdirWarnRecord(const NdirRecord &r, const std::string &text);
-void NdirWarnCopiedAgain(const NdirRecord &r, const char *target);
+/* A file line as the migration takes it, with the script's names for it. */
+struct NdirOutcome {
+	NdirRecord r;
+	NdirFate fate;
+	const char *reason;	/* why it is not copied, as its warning says; null when copied */
+	long size;
+	time_t time;
+	/* Escaped as the script writes them (all but a refused record). */
+	NdirText<NDIR_SOURCE_MAX> source;
+	NdirText<NDIR_TARGET_MAX> target;	/* a copy's only */
+	size_t directory;			/* the target's directory: its first characters */
+
+	/* Composes the source and the target from r and fate. */
+	void Compose();
+};
+
+/*
+ * The script, written as a run goes: the header before its first line,
+ * delayed expansion turned off before its first "!", and the lines of
+ * each record that the script carries.
+ */
+class NdirScript {
+public:
+	/* Writes the lines of a copied, echoed or incomplete record. */
+	void Write(std::ostream &os, const NdirOutcome &o);
+
+private:
+	bool headerWritten = false, expansionOff = false;
+};
+
+/*
+ * The copy targets of a run, as 64-bit hashes of their DOS form: two
+ * different targets are taken for one with odds of about n * n / 2^65
+ * for n targets.
+ */
+class NdirTargets {
+public:
+	/* Adds a target as the script writes it; false when DOS takes it for one added before. */
+	bool Add(const char *target);
+
+private:
+	std::unordered_set<uint64_t> hashes;
+};
+
+/*
+ * The scanner of the migration.  It judges each volume line once and each
+ * file line once, warns of a refused record (the run then ends with
+ * status 1), of an incomplete one and of a target copied to again, and
+ * hands every file line to Take().  An incomplete record ends its listing.
+ */
+class NdirMigrate : public NdirLexer {
+public:
+	NdirMigrate(std::istream *in, NdirTargets &targets) : NdirLexer(in, nullptr), targets(targets) {}
+
+	int VolUpdate() override;
+	int FileUpdate() override;
+
+protected:
+	virtual void Take(const NdirOutcome &o) = 0;
+
+private:
+	NdirTargets &targets;
+	NdirVerdict volume = {false, nullptr};
+	NdirOutcome o;
+};
+
+/* A warning about a record: its source name and owner, shown safely, and the text. */
+void NdirWarnRecord(const NdirRecord &r, const char *text);
 
 #endif /* NDIRMIGRATE_H */

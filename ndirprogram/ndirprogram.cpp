@@ -96,7 +96,7 @@ NdirLineEnds::xsgetn(char *s, std::streamsize n)
 }
 
 int
-NdirProgramScan(NdirMakeLexer make, std::streambuf *source, const char *listing)
+NdirProgramScan(const NdirMakeLexer &make, std::streambuf *source, const char *listing)
 {
 	NdirLineEnds text(source);
 	std::istream in(&text);
@@ -119,7 +119,7 @@ NdirProgramScan(NdirMakeLexer make, std::streambuf *source, const char *listing)
  * listing, so it is reported like a file that cannot be opened.
  */
 static void
-scanFile(NdirMakeLexer make, const char *name)
+scanFile(const NdirMakeLexer &make, const char *name)
 {
 	struct stat st;
 	std::ifstream in(name);
@@ -133,7 +133,7 @@ scanFile(NdirMakeLexer make, const char *name)
 }
 
 int
-NdirProgramMain(const char *name, NdirMakeLexer make, bool readsInput,
+NdirProgramMain(const char *name, const NdirMakeLexer &make, bool readsInput,
     int argc, char *argv[])
 {
 	std::ios::sync_with_stdio(false);

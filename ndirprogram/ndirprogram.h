@@ -10,6 +10,7 @@
 #define NDIRPROGRAM_H
 
 #include <cstddef>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <streambuf>
@@ -46,21 +47,24 @@ private:
 	char last = '\n';
 };
 
-/* Makes the program's scanner on a listing, with new. */
-typedef NdirLexer *(*NdirMakeLexer)(std::istream *in);
+/*
+ * Makes the program's scanner on a listing, with new; what a run keeps
+ * from one listing to the next, the maker holds.
+ */
+typedef std::function<NdirLexer *(std::istream *in)> NdirMakeLexer;
 
 /*
  * Scans one listing read from `source' with a new scanner from `make'
  * and returns what yylex() returned.  `listing' names it in warnings.
  */
-int NdirProgramScan(NdirMakeLexer make, std::streambuf *source, const char *listing);
+int NdirProgramScan(const NdirMakeLexer &make, std::streambuf *source, const char *listing);
 
 /*
  * The whole program: scans every listing named in argv (standard input
  * when there is none and `readsInput' is set) and returns the exit
  * status.  `name' begins the program's messages.
  */
-int NdirProgramMain(const char *name, NdirMakeLexer make, bool readsInput,
+int NdirProgramMain(const char *name, const NdirMakeLexer &make, bool readsInput,
     int argc, char *argv[]);
 
 /*

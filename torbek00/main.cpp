@@ -10,14 +10,13 @@
 #include "ndirprogram.h"
 #include "torbek00.h"
 
-static NdirLexer *
-makeLexer(std::istream *in)
-{
-	return new torbek00(in, nullptr);
-}
-
 int
 main(int argc, char *argv[])
 {
-	return NdirProgramMain("torbek00", makeLexer, false, argc, argv);
+	/* The run's: one header, and every target once. */
+	NdirTargets targets;
+	NdirScript script;
+
+	return NdirProgramMain("torbek00",
+	    [&](std::istream *in) { return new torbek00(in, targets, script); }, false, argc, argv);
 }

@@ -1,28 +1,26 @@
 /* SPDX-License-Identifier: ISC */
 /*
  * torbek00: the scanner of the migration script generator, which writes
- * the batch lines that copy each listed file to its new place.
+ * the script's lines for every file line that the migration takes.
  */
 #ifndef TORBEK00_H
 #define TORBEK00_H
 
 #include <istream>
-#include <ostream>
 
-#include "ndirlexer.h"
+#include "ndirmigrate.h"
 
-class torbek00 : public NdirLexer {
+class torbek00 : public NdirMigrate {
 public:
-	torbek00(std::istream *in, std::ostream *out) : NdirLexer(in, out) {}
+	/* One listing of a run whose targets and script these are. */
+	torbek00(std::istream *in, NdirTargets &targets, NdirScript &script)
+	    : NdirMigrate(in, targets), script(script) {}
 
-	int VolUpdate() override;
-	int FileUpdate() override;
+protected:
+	void Take(const NdirOutcome &o) override;
 
-	/*
-	 * Starts a new run: the header is written again, and no earlier
-	 * target counts; for a process that writes many scripts.
-	 */
-	static void ResetRun();
+private:
+	NdirScript &script;
 };
 
 #endif /* TORBEK00_H */

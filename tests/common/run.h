@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -131,15 +132,75 @@ slurp(const std::string &path)
 	return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-/* A file line in the listing's columns: extension at the 15th character. */
+/* A scratch directory for the length of a test. */
+struct TempDir {
+	std::string path;
+
+	TempDir()
+	{
+		char name[] = "/tmp/ndirtestXXXXXX";
+		path = mkdtemp(name) ? name : "";
+	}
+	~TempDir() { run({"/bin/rm", "-rf", path}); }
+	TempDir(const TempDir &) = delete;
+	TempDir &operator=(const TempDir &) = delete;
+};
+
+/* Every `from' in s replaced by `to'. */
 inline std::string
-fileLine(const std::string &name, const std::string &ext, const std::string &owner)
+replaced(std::string s, const std::string &from, const std::string &to)
+{
+	for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+		s.replace(at, from.size(), to);
+	return s;
+}
+
+/*
+ * A file line in the listing's columns, the extension at the 15th
+ * character, of the given size and date.
+ */
+inline std::string
+fileLine(const std::string &name, const std::string &ext, const std::string &owner,
+    const std::string &size = "12,345", const std::string &date = " 3-15-96  4:07p")
 {
 	std::string line = name;
 	line.resize(14, ' ');
 	line += ext;
 	line.resize(17, ' ');
-	return line + "         12,345  3-15-96  4:07p [Rw-A--------------] " + owner;
+	line.append(size.size() < 16 ? 16 - size.size() : 1, ' ');
+	return line + size + date + " [Rw-A--------------] " + owner;
+}
+
+/* A block of the listing: the volume line and a file section. */
+inline std::string
+listing(const std::string &volume, const std::vector<std::string> &files)
+{
+	std::string s = volume + "\n\nFiles:    Size  Last Update  Flags  Owner\n" +
+	    std::string(17, '-') + " ------\n";
+	for (const auto &f : files)
+		s += f + "\n";
+	return s + "\n";
+}
+
+/*
+ * Runs a program of the build with `options' and the listings, each
+ * written to a file of its own, named L1, L2, ... in standard error.
+ */
+inline Outcome
+runOn(const char *program, const std::vector<std::string> &options,
+    const std::vector<std::string> &listings)
+{
+	std::vector<std::unique_ptr<TempListing>> files;
+	std::vector<std::string> argv = {program};
+	argv.insert(argv.end(), options.begin(), options.end());
+	for (const auto &l : listings) {
+		files.push_back(std::make_unique<TempListing>(l));
+		argv.push_back(files.back()->path);
+	}
+	Outcome r = run(argv);
+	for (size_t i = 0; i < files.size(); i++)
+		r.err = replaced(r.err, files[i]->path, "L" + std::to_string(i + 1));
+	return r;
 }
 
 #endif

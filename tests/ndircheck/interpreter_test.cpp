@@ -21,20 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-/* A scratch directory for the length of a test. */
-struct TempDir {
-	std::string path;
-
-	TempDir()
-	{
-		char name[] = "/tmp/ndircheckXXXXXX";
-		path = mkdtemp(name) ? name : "";
-	}
-	~TempDir() { fs::remove_all(path); }
-	TempDir(const TempDir &) = delete;
-	TempDir &operator=(const TempDir &) = delete;
-};
-
 /* The bytes of every file under a directory. */
 uintmax_t
 bytesUnder(const std::string &dir)

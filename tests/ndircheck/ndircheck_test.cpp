@@ -25,60 +25,6 @@ namespace fs = std::filesystem;
 const std::string EXAMPLE_LISTINGS[] = {EXAMPLES "/acctsrv-data.lst", EXAMPLES "/oldserv-sys.lst",
     EXAMPLES "/oldserv-users.lst"};
 
-/* A file line of the given size, dated 3-15-96 4:07p unless said otherwise. */
-std::string
-entry(const std::string &name, const std::string &ext, const std::string &size,
-    const std::string &owner, const std::string &date = " 3-15-96  4:07p")
-{
-	std::string line = name;
-	line.resize(14, ' ');
-	line += ext;
-	line.resize(17, ' ');
-	line.append(size.size() < 16 ? 16 - size.size() : 1, ' ');
-	return line + size + date + " [Rw-A--------------] " + owner;
-}
-
-std::string
-listing(const std::string &volume, const std::vector<std::string> &files)
-{
-	std::string s = volume + "\n\nFiles:    Size  Last Update  Flags  Owner\n" +
-	    std::string(17, '-') + " ------\n";
-	for (const auto &f : files)
-		s += f + "\n";
-	return s + "\n";
-}
-
-/*
- * Runs a program of the build with `options' and the listings, each
- * written to a file of its own, named L1, L2, ... in standard error.
- */
-Outcome
-runOn(const char *program, const std::vector<std::string> &options,
-    const std::vector<std::string> &listings)
-{
-	std::vector<std::unique_ptr<TempListing>> files;
-	std::vector<std::string> argv = {program};
-	argv.insert(argv.end(), options.begin(), options.end());
-	for (const auto &l : listings) {
-		files.push_back(std::make_unique<TempListing>(l));
-		argv.push_back(files.back()->path);
-	}
-	Outcome r = run(argv);
-	for (size_t i = 0; i < files.size(); i++)
-		for (size_t at; (at = r.err.find(files[i]->path)) != std::string::npos;)
-			r.err.replace(at, files[i]->path.size(), "L" + std::to_string(i + 1));
-	return r;
-}
-
-/* Every `from' in s replaced by `to'. */
-std::string
-replaced(std::string s, const std::string &from, const std::string &to)
-{
-	for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
-		s.replace(at, from.size(), to);
-	return s;
-}
-
 std::string
 summary(const std::string &counts)
 {
@@ -251,35 +197,35 @@ TEST(Ndircheck, PlansFilesAndBytesByOwnersFolderDriveAndReason)
 		int status = 0;
 	} cases[] = {
 		{"folders in DOS order, spelt as first copied, then drives and total",
-		    {listing("S\\V:HOME\\QXV0", {entry("PLAN", "TXT", "12,480", "QXV0"),
-		     entry("NOTES", "", "1,000", "IS"), entry("A", "", "5", "abc"),
-		     entry("B", "", "7", "ABC"), entry("C", "", "1", "DRK")})},
+		    {listing("S\\V:HOME\\QXV0", {fileLine("PLAN", "TXT", "QXV0", "12,480"),
+		     fileLine("NOTES", "", "IS", "1,000"), fileLine("A", "", "abc", "5"),
+		     fileLine("B", "", "ABC", "7"), fileLine("C", "", "DRK", "1")})},
 		    "1\t1000\tN:\\\n2\t12\tO:\\abc\n1\t1\tO:\\DRK0\n1\t12480\tO:\\QXV1\n"
 		    "1\t1000\tN:\n4\t12493\tO:\n5\t13493\ttotal\n"},
 		{"program files and refused records left out, by reason",
-		    {listing("S\\V:P", {entry("LOGIN", "EXE", "100", "IS"), entry("NET", "DLL", "50", "IS"),
-		     entry("A<B", "", "7", "IS"), entry("CON", "", "3", "IS"), entry("OK", "", "1", "IS")})},
+		    {listing("S\\V:P", {fileLine("LOGIN", "EXE", "IS", "100"), fileLine("NET", "DLL", "IS", "50"),
+		     fileLine("A<B", "", "IS", "7"), fileLine("CON", "", "IS", "3"), fileLine("OK", "", "IS", "1")})},
 		    "1\t1\tN:\\\n1\t1\tN:\n1\t1\ttotal\n1\t7\t" + unsafe + "\n1\t3\t" + device + "\n2\t150\t" +
 		    program + "\n",
 		    "ndircheck: L1: S/V:P\\A<B (IS): " + unsafe + "\nndircheck: L1: S/V:P\\CON (IS): " + device + "\n",
 		    1},
 		{"the last file copied to a target counts, the earlier as overwritten",
-		    {listing("S\\SYS:PUBLIC", {entry("README", "TXT", "100", "IS")}),
-		     listing("S\\VOL1:public", {entry("readme", "txt", "200", "MASTER")})},
+		    {listing("S\\SYS:PUBLIC", {fileLine("README", "TXT", "IS", "100")}),
+		     listing("S\\VOL1:public", {fileLine("readme", "txt", "MASTER", "200")})},
 		    "1\t200\tN:\\\n1\t200\tN:\n1\t200\ttotal\n1\t100\t" + overwritten + "\n",
 		    "ndircheck: L2: S/VOL1:public\\readme.txt (MASTER): copied to N:\\public\\readme.txt"
 		    " again: the earlier copy is overwritten\n"},
 		{"an incomplete record ends its listing alone",
-		    {listing("S\\V:P", {entry("A", "", "5", "IS"), entry("B", "", "9", ""), entry("C", "", "3", "IS")}),
-		     listing("S\\V:Q", {entry("D", "", "4", "IS")})},
+		    {listing("S\\V:P", {fileLine("A", "", "IS", "5"), fileLine("B", "", "", "9"), fileLine("C", "", "IS", "3")}),
+		     listing("S\\V:Q", {fileLine("D", "", "IS", "4")})},
 		    "2\t9\tN:\\\n2\t9\tN:\n2\t9\ttotal\n1\t9\t" + incomplete + "\n",
 		    "ndircheck: L1: S/V:P\\B (<FileOwner>): " + incomplete + "\n"},
 		{"sums past 64 bits exact",
-		    {listing("S\\V:P", {entry("A", "", "9,223,372,036,854,775,807", "IS"),
-		     entry("B", "", "9,223,372,036,854,775,807", "IS")})},
+		    {listing("S\\V:P", {fileLine("A", "", "IS", "9,223,372,036,854,775,807"),
+		     fileLine("B", "", "IS", "9,223,372,036,854,775,807")})},
 		    "2\t18446744073709551614\tN:\\\n2\t18446744073709551614\tN:\n"
 		    "2\t18446744073709551614\ttotal\n"},
-		{"nothing copied", {listing("S\\V:P", {entry("SETUP", "EXE", "100", "IS")})},
+		{"nothing copied", {listing("S\\V:P", {fileLine("SETUP", "EXE", "IS", "100")})},
 		    "0\t0\ttotal\n1\t100\t" + program + "\n"},
 	};
 	for (const auto &c : cases) {
@@ -344,8 +290,8 @@ TEST(Ndircheck, WarnsAndCountsAsTorbek00WritesTheScript)
 
 TEST(Ndircheck, ChecksEveryCopiedFileAtItsTarget)
 {
-	const std::string home = listing("S\\V:HOME\\QXV0", {entry("PLAN", "TXT", "12,480", "QXV0"),
-	    entry("NOTE", "", "100", "IS")});
+	const std::string home = listing("S\\V:HOME\\QXV0", {fileLine("PLAN", "TXT", "QXV0", "12,480"),
+	    fileLine("NOTE", "", "IS", "100")});
 	const std::string plan = "O:\\QXV1\\OLDSERV\\HOME\\QXV0\\PLAN.TXT\tS/V:HOME\\QXV0\\PLAN.TXT";
 	const std::string planPath = "o/QXV1/OLDSERV/HOME/QXV0/PLAN.TXT";
 	const Node note = {"n/HOME/QXV0/NOTE", 100};
@@ -374,6 +320,15 @@ TEST(Ndircheck, ChecksEveryCopiedFileAtItsTarget)
 		{"a link to nothing", {home}, {{planPath, 0, 0, Node::SYMLINK, "nowhere"}, note}, both,
 		    "missing\t" + plan + "\n",
 		    summary("2 files checked: 1 whole, 1 missing, 0 wrong size, 0 not a regular file; 100"), 1},
+		{"a link to itself", {home}, {{planPath, 0, 0, Node::SYMLINK, "PLAN.TXT"}, note}, both,
+		    "missing\t" + plan + "\n",
+		    summary("2 files checked: 1 whole, 1 missing, 0 wrong size, 0 not a regular file; 100"), 1},
+		{"of names that differ in case alone, the first in byte order", {home}, {{planPath, 12480},
+		    {"o/QXV1/OLDSERV/HOME/QXV0/plan.txt", 1}, {"o/QXV1/OLDSERV/HOME/QXV0/Plan.txt", 2},
+		    {"o/QXV1/OLDSERV/HOME/QXV0/pLAN.TXT", 3}, note}, both, "", whole, 0},
+		{"no time check of a listed time of 0", {listing("S\\V:HOME\\QXV0", {fileLine("PLAN", "TXT",
+		    "QXV0", "12,480", " 1-01-70 12:00a"), fileLine("NOTE", "", "IS", "100")})}, {{planPath, 12480}, note},
+		    times, "", wholeTimes, 0},
 		{"a link to a file of the size", {home}, {{"o/PLAN", 12480}, {planPath, 0, 0, Node::SYMLINK,
 		    "../../../../PLAN"}, note}, both, "", whole, 0},
 		{"another size", {home}, {{planPath, 12479}, note}, both, "size\t" + plan + "\t12480\t12479\n",
@@ -404,12 +359,12 @@ TEST(Ndircheck, ChecksEveryCopiedFileAtItsTarget)
 		    "ndircheck: 1 files not checked: not readable\n" +
 		    summary("1 files checked: 1 whole, 0 missing, 0 wrong size, 0 not a regular file; 100"), 2},
 		{"a repeated target checked against the last file copied there",
-		    {listing("S\\SYS:P", {entry("A", "", "100", "IS")}), listing("S\\VOL1:P", {entry("A", "", "200", "IS")})},
+		    {listing("S\\SYS:P", {fileLine("A", "", "IS", "100")}), listing("S\\VOL1:P", {fileLine("A", "", "IS", "200")})},
 		    {{"n/P/A", 100}}, both, "size\tN:\\P\\A\tS/VOL1:P\\A\t200\t100\n",
 		    "ndircheck: L2: S/VOL1:P\\A (IS): copied to N:\\P\\A again: the earlier copy is overwritten\n" +
 		    summary("1 files checked: 0 whole, 0 missing, 1 wrong size, 0 not a regular file; 0"), 1},
 		{"code-page letters match only themselves",
-		    {listing("S\\V:", {entry("CAF\xc9", "", "1", "IS"), entry("caf\xe9x", "", "1", "IS")})},
+		    {listing("S\\V:", {fileLine("CAF\xc9", "", "IS", "1"), fileLine("caf\xe9x", "", "IS", "1")})},
 		    {{"n/caf\xc9", 1}, {"n/CAF\xc9X", 1}}, both, "missing\tN:\\\\caf\xe9x\tS/V:caf\xe9x\n",
 		    summary("2 files checked: 1 whole, 1 missing, 0 wrong size, 0 not a regular file; 1"), 1},
 	};

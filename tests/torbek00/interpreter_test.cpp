@@ -28,20 +28,6 @@ struct Ran {
 /* The entries of OUT (dosrun run) when the script wrote no file of its own. */
 const char NO_STRAY_FILE[] = "N/\nO/\nrun/\nrun/MIGRATE.BAT\nrun/TORBEK00.LOG\n";
 
-/* A scratch directory for the length of a test. */
-struct TempDir {
-	std::string path;
-
-	TempDir()
-	{
-		char name[] = "/tmp/dosrunXXXXXX";
-		path = mkdtemp(name) ? name : "";
-	}
-	~TempDir() { run({"/bin/rm", "-rf", path}); }
-	TempDir(const TempDir &) = delete;
-	TempDir &operator=(const TempDir &) = delete;
-};
-
 /*
  * Runs torbek00 on the listings and its script under the interpreter.
  * False, with dosrun's reason in r.err, where Wine cannot run here.

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: ISC
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,34 +11,11 @@ namespace {
 const std::string HEADER = "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
 #define INCOMPLETE ": incomplete record: the rest of the listing is skipped\n"
 
-std::string
-listing(const std::string &volume, const std::vector<std::string> &files)
-{
-	std::string s = volume + "\n\nFiles:    Size  Last Update  Flags  Owner\n" +
-	    std::string(17, '-') + " ------\n";
-	for (const auto &f : files)
-		s += f + "\n";
-	return s + "\n       12,345 bytes in      1 files\n";
-}
-
-/*
- * Runs torbek00 on the given listings, each written to a file of its own;
- * in its standard error the files are named L1, L2, ...
- */
+/* Runs torbek00 on the listings, named L1, L2, ... in its standard error. */
 Outcome
 torbek(const std::vector<std::string> &listings)
 {
-	std::vector<std::unique_ptr<TempListing>> files;
-	std::vector<std::string> argv = {TORBEK00};
-	for (const auto &l : listings) {
-		files.push_back(std::make_unique<TempListing>(l));
-		argv.push_back(files.back()->path);
-	}
-	Outcome r = run(argv);
-	for (size_t i = 0; i < files.size(); i++)
-		for (size_t at; (at = r.err.find(files[i]->path)) != std::string::npos;)
-			r.err.replace(at, files[i]->path.size(), "L" + std::to_string(i + 1));
-	return r;
+	return runOn(TORBEK00, {}, listings);
 }
 
 /* The lines of a copied file, as the script gives them. */
@@ -190,6 +165,41 @@ TEST(Torbek00, WritesTheLinesOfEachFileRecord)
 		    {listing("S\\V:P", {fileLine("A<B", "", "IS")})}, "",
 		    "torbek00: L1: S/V:P\\A<B (IS): left out: a name holds a control character,"
 		    " < > | \" or a . or .. part\n", 1},
+		{"a server longer than its field: the error line, and the listing ends",
+		    {listing(std::string(48, 'S') + "\\V:P", {fileLine("MEMO", "TXT", "QXV0"), fileLine("NEXT", "", "IS")})},
+		    HEADER + "ECHO Error: " + std::string(47, 'S') + "/^<VolVolume^>:MEMO.TXT    (QXV0) >> TORBEK00.LOG\n",
+		    "torbek00: L1: " + std::string(47, 'S') + "/<VolVolume>:MEMO.TXT (QXV0)" INCOMPLETE},
+		{"volume words without a backslash, of 49 and 50 characters",
+		    {listing(std::string(48, 'V') + ":", {fileLine("A", "", "IS")}),
+		     listing(std::string(49, 'V') + ":", {fileLine("B", "", "IS")})},
+		    HEADER + "ECHO Error: " + std::string(47, 'V') + "/^<VolVolume^>:A    (IS) >> TORBEK00.LOG\n"
+		    "ECHO Error: " + std::string(47, 'V') + "/^<VolVolume^>:B    (IS) >> TORBEK00.LOG\n",
+		    "torbek00: L1: " + std::string(47, 'V') + "/<VolVolume>:A (IS)" INCOMPLETE
+		    "torbek00: L2: " + std::string(47, 'V') + "/<VolVolume>:B (IS)" INCOMPLETE},
+		{"a device name without owner: the error line before DOS's rules",
+		    {listing("S\\V:P", {fileLine("CON", "TXT", ""), fileLine("NEXT", "", "IS")})},
+		    HEADER + "ECHO Error: S/V:P\\CON.TXT    (^<FileOwner^>) >> TORBEK00.LOG\n",
+		    "torbek00: L1: S/V:P\\CON.TXT (<FileOwner>)" INCOMPLETE},
+		{"a slash at the start of a path and of an owner, a path of 255, an owner cut to its field",
+		    {listing("S\\V:/P", {fileLine("A", "", "/Q")}) +
+		     listing("S\\V:" + std::string(255, 'P'), {fileLine("B", "", "TWELVELETTER")})},
+		    HEADER + copied("S/V:/P\\A", "O://Q/OLDSERV//P", "O:\\/Q\\OLDSERV\\/P\\A") +
+		    copied("S/V:" + std::string(255, 'P') + "\\B", "O:/TWELVELETTE/OLDSERV/" + std::string(255, 'P'),
+		    "O:\\TWELVELETTE\\OLDSERV\\" + std::string(255, 'P') + "\\B")},
+		{"delayed expansion turned off once, before the first record with a !",
+		    {listing("S\\V:DOCS", {fileLine("PLAIN", "", "IS"), fileLine("HI!", "TXT", "IS"),
+		     fileLine("A", "", "A!B")})},
+		    HEADER + copied("S/V:DOCS\\PLAIN", "N:/DOCS", "N:\\DOCS\\PLAIN") +
+		    "SETLOCAL DISABLEDELAYEDEXPANSION\n" +
+		    copied("S/V:DOCS\\HI!.TXT", "N:/DOCS", "N:\\DOCS\\HI!.TXT") +
+		    copied("S/V:DOCS\\A", "O:/A!B/OLDSERV/DOCS", "O:\\A!B\\OLDSERV\\DOCS\\A")},
+		{"a ! in an echoed record's owner is not written: expansion stays",
+		    {listing("S\\V:P", {fileLine("RUN", "EXE", "A!B")})}, HEADER + "ECHO S/V:P\\RUN.EXE\n"},
+		{"a record left out, the next one copied",
+		    {listing("S\\V:P", {fileLine("A\x1a", "", "IS"), fileLine("OK", "", "IS")})},
+		    HEADER + copied("S/V:P\\OK", "N:/P", "N:\\P\\OK"),
+		    "torbek00: L1: S/V:P\\A\\x1a (IS): left out: a name holds a control character,"
+		    " < > | \" or a . or .. part\n", 1},
 		{"DOS and Unix line ends mixed",
 		    {"S\\V:P\r\n\r\nFiles:\r\n" + fileLine("A", "", "IS") + "\n\r\n"
 		     "S\\V:Q\n\nFiles:\n" + fileLine("B", "", "IS") + "\r\n"},
@@ -200,125 +210,6 @@ TEST(Torbek00, WritesTheLinesOfEachFileRecord)
 		EXPECT_EQ(r.status, c.status) << c.name;
 		EXPECT_EQ(r.out, c.script) << c.name;
 		EXPECT_EQ(r.err, c.err) << c.name;
-	}
-}
-
-/*
- * Thousands of files of one directory, as the volume roots of the shared
- * owners give, and enough targets elsewhere to make the remembered targets
- * grow several times: every repeated target is found, and no other.
- */
-TEST(Torbek00, WarnsOfEveryRepeatedTargetInDirectoriesOfAnySize)
-{
-	std::vector<std::string> root, spread;
-	for (int i = 0; i < 3000; i++) {
-		root.push_back(fileLine("R" + std::to_string(i), "", "IS"));
-		spread.push_back(fileLine("F" + std::to_string(i % 7), "", "U" + std::to_string(i)));
-	}
-	Outcome r = torbek({listing("S\\V:", root), listing("S\\W:", spread),
-	    listing("S\\X:", root), listing("S\\Y:", spread)});
-	EXPECT_EQ(r.status, 0);
-	EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 6000);
-	EXPECT_EQ(r.err.find("L1"), std::string::npos);
-	EXPECT_EQ(r.err.find("L2"), std::string::npos);
-	EXPECT_NE(r.err.find("L3: S/X:R2999 (IS): copied to N:\\\\R2999 again"), std::string::npos);
-	EXPECT_NE(r.err.find("L4: S/Y:F3 (U2999): copied to O:\\U2999\\OLDSERV\\\\F3 again"),
-	    std::string::npos);
-}
-
-TEST(Torbek00, LeavesOutRecordsTheScriptOrDosCannotCarry)
-{
-	const std::string good = copied("S/V:P\\OK", "N:/P", "N:\\P\\OK");
-	const char *UNSAFE = "a name holds a control character, < > | \" or a . or .. part";
-	const char *DEVICE = "a name is a DOS device name";
-	const char *FORBIDDEN = "a name holds a character DOS does not allow: * ? + , ; = [ ] :";
-	const char *DOT = "a name ends in a full stop, which DOS drops";
-	const char *SWITCH = "a name begins with /, which NCOPY takes for an option";
-	const char *CUT = "a name is longer than the listing's field holds: the real name is unknown";
-	const std::string longPath(256, 'P'), tail = "  12,345  3-15-96  4:07p [Rw-A--------------] IS";
-	struct {
-		const char *name;
-		std::string volume, file, shown;
-		const char *reason;
-	} cases[] = {
-		{"end of file byte in a name", "S\\V:P", fileLine("A\x1a", "", "IS"), "S/V:P\\A\\x1a (IS)", UNSAFE},
-		{"delete byte in a name", "S\\V:P", fileLine("A\x7f", "", "IS"), "S/V:P\\A\\x7f (IS)", UNSAFE},
-		{"lone carriage return in a path", "S\\V:X\rY", fileLine("A", "", "IS"), "S/V:X\\x0dY\\A (IS)", UNSAFE},
-		{"redirection in a path", "S\\V:X<Y", fileLine("A", "", "IS"), "S/V:X<Y\\A (IS)", UNSAFE},
-		{"redirection in a server", "X>Y\\V:P", fileLine("A", "", "IS"), "X>Y/V:P\\A (IS)", UNSAFE},
-		{"pipe in a volume", "S\\V|W:P", fileLine("A", "", "IS"), "S/V|W:P\\A (IS)", UNSAFE},
-		{"quote in an owner", "S\\V:P", fileLine("A", "", "I\"S"), "S/V:P\\A (I\"S)", UNSAFE},
-		{"full stop as a path part", "S\\V:.\\P", fileLine("A", "", "IS"), "S/V:.\\P\\A (IS)", UNSAFE},
-		{"parent as a path part after a slash", "S\\V:P/../Q", fileLine("A", "", "IS"), "S/V:P/../Q\\A (IS)", UNSAFE},
-		{"parent as a name", "S\\V:P", fileLine("..", "", "IS"), "S/V:P\\.. (IS)", UNSAFE},
-		{"parents as an owner", "S\\V:P", fileLine("A", "", "..\\.."), "S/V:P\\A (..\\..)", UNSAFE},
-		{"parent as an owner part after a slash", "S\\V:P", fileLine("A", "", "N/.."), "S/V:P\\A (N/..)", UNSAFE},
-		{"device as a name, with an extension", "S\\V:P", fileLine("CON", "TXT", "IS"), "S/V:P\\CON.TXT (IS)", DEVICE},
-		{"device as a path part, in lower case", "S\\V:A\\nul\\B", fileLine("A", "", "IS"), "S/V:A\\nul\\B\\A (IS)", DEVICE},
-		{"device as an owner", "S\\V:P", fileLine("A", "", "COM1"), "S/V:P\\A (COM1)", DEVICE},
-		{"device as a server", "LPT9\\V:P", fileLine("A", "", "IS"), "LPT9/V:P\\A (IS)", DEVICE},
-		{"clock device as a volume", "S\\Clock$:P", fileLine("A", "", "IS"), "S/Clock$:P\\A (IS)", DEVICE},
-		{"asterisk in a name", "S\\V:P", fileLine("A*", "", "IS"), "S/V:P\\A* (IS)", FORBIDDEN},
-		{"semicolon in a path", "S\\V:A;B", fileLine("A", "", "IS"), "S/V:A;B\\A (IS)", FORBIDDEN},
-		{"equals sign in a server", "S=T\\V:P", fileLine("A", "", "IS"), "S=T/V:P\\A (IS)", FORBIDDEN},
-		{"bracket in an owner", "S\\V:P", fileLine("A", "", "[X]"), "S/V:P\\A ([X])", FORBIDDEN},
-		{"name ending in a full stop", "S\\V:P", fileLine("ABC.", "", "IS"), "S/V:P\\ABC. (IS)", DOT},
-		{"path part ending in a full stop", "S\\V:A.\\B", fileLine("A", "", "IS"), "S/V:A.\\B\\A (IS)", DOT},
-		{"server beginning with a slash", "/Q\\V:P", fileLine("A", "", "IS"), "/Q/V:P\\A (IS)", SWITCH},
-		{"path longer than its field", "S\\V:" + longPath, fileLine("A", "", "IS"),
-		    "S/V:" + longPath.substr(1) + "\\A (IS)", CUT},
-		{"name longer than its field", "S\\V:P", fileLine("NINELONGX", "", "IS"), "S/V:P\\NINELONG (IS)", CUT},
-		{"extension longer than its field", "S\\V:P", "A             TEXT" + tail, "S/V:P\\A.TEX (<FileOwner>)", CUT},
-	};
-	for (const auto &c : cases) {
-		std::string text = c.volume + "\n\nFiles:\n" + c.file + "\n\nS\\V:P\n\nFiles:\n" +
-		    fileLine("OK", "", "IS") + "\n";
-		Outcome r = torbek({text});
-		EXPECT_EQ(r.status, 1) << c.name;
-		EXPECT_EQ(r.out, HEADER + good) << c.name;
-		EXPECT_EQ(r.err, "torbek00: L1: " + c.shown + ": left out: " + c.reason + "\n") << c.name;
-	}
-}
-
-TEST(Torbek00, CopiesFullFieldsAndCutOwners)
-{
-	const std::string path(255, 'P');
-	struct {
-		const char *name;
-		std::string volume, file, source, target;
-	} cases[] = {
-		{"a name of eight letters", "S\\V:P", fileLine("EIGHTLET", "TXT", "IS"), "S/V:P\\EIGHTLET.TXT", "N:\\P\\EIGHTLET.TXT"},
-		{"a path of 255 characters", "S\\V:" + path, fileLine("A", "", "IS"), "S/V:" + path + "\\A", "N:\\" + path + "\\A"},
-		{"an owner longer than its field", "S\\V:P", fileLine("A", "", "TWELVELETTER"), "S/V:P\\A",
-		    "O:\\TWELVELETTE\\OLDSERV\\P\\A"},
-	};
-	for (const auto &c : cases) {
-		Outcome r = torbek({listing(c.volume, {c.file})});
-		std::string dir = c.target.substr(0, c.target.rfind('\\'));
-		std::replace(dir.begin(), dir.end(), '\\', '/');
-		EXPECT_EQ(r.status, 0) << c.name;
-		EXPECT_EQ(r.out, HEADER + copied(c.source, dir, c.target)) << c.name;
-	}
-}
-
-TEST(Torbek00, ChoosesTheTargetByExactOwner)
-{
-	struct {
-		const char *owner, *target;
-	} cases[] = {
-		{"QXV0", "O:/QXV1/OLDSERV/P"}, {"QXV1", "O:/QXV1/OLDSERV/P"},
-		{"DRK", "O:/DRK0/OLDSERV/P"}, {"DRK0", "O:/DRK0/OLDSERV/P"},
-		{"TZF0", "O:/TZF1/OLDSERV/P"}, {"STUD", "O:/NUSTUD/OLDSERV/P"},
-		{"NUSTUD", "O:/NUSTUD/OLDSERV/P"}, {"TRAIN", "O:/KELVOMAR/OLDSERV/P"},
-		{"SUPERVISO", "N:/P"}, {"LANSTUD", "N:/P"}, {"N/A", "N:/P"}, {"IS", "N:/P"},
-		{"MASTER", "N:/P"}, {"SUPPORT", "N:/P"}, {"ARCSERVE", "N:/P"},
-		{"SUPERVISOR", "O:/SUPERVISOR/OLDSERV/P"}, {"supervisor", "O:/supervisor/OLDSERV/P"},
-		{"Is", "O:/Is/OLDSERV/P"}, {"train", "O:/train/OLDSERV/P"},
-	};
-	for (const auto &c : cases) {
-		Outcome r = torbek({listing("S\\V:P", {fileLine("F", "", c.owner)})});
-		std::string mkdir = std::string("MYMKDIR -p ") + c.target + " >> TORBEK00.LOG\n";
-		EXPECT_NE(r.out.find(mkdir), std::string::npos) << c.owner << "\n" << r.out;
 	}
 }
 
