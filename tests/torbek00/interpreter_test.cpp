@@ -33,7 +33,7 @@ const char NO_STRAY_FILE[] = "N/\nO/\nrun/\nrun/MIGRATE.BAT\nrun/TORBEK00.LOG\n"
  * False, with dosrun's reason in r.err, where Wine cannot run here.
  */
 bool
-runScript(const std::vector<std::string> &listings, Ran &r)
+runScript(const std::vector<std::string> &listings, Ran &r, const std::string &switches = "")
 {
 	TempDir dir;
 	std::string script = dir.path + "/script", out = dir.path + "/out";
@@ -41,7 +41,7 @@ runScript(const std::vector<std::string> &listings, Ran &r)
 	argv.insert(argv.end(), listings.begin(), listings.end());
 
 	run(argv);
-	Outcome d = run({DOSRUN, "run", script, out});
+	Outcome d = run({"/usr/bin/env", "DOSRUN_SWITCHES=" + switches, DOSRUN, "run", script, out});
 	if (d.status != 0) {
 		r.err = d.err;
 		return d.status != 77;
@@ -154,6 +154,12 @@ TEST(Torbek00UnderInterpreter, HandsEveryCopyOfHostileRecordsToItsProgramAndRuns
 		    "S%1/V%2:P%3\\100%.TXT", "O:/A%B/OLDSERV/P%3", "O:\\A%B\\OLDSERV\\P%3\\100%.TXT"},
 		{"code-page letters", "S\\V:\x80\xe9", fileLine("CAF\x90\xff", "", "IS"),
 		    "S/V:\x80\xe9\\CAF\x90\xff", "N:/\x80\xe9", "N:\\\x80\xe9\\CAF\x90\xff"},
+		{"! in a name", "S\\V:DOCS", fileLine("HI!", "TXT", "IS"),
+		    "S/V:DOCS\\HI!.TXT", "N:/DOCS", "N:\\DOCS\\HI!.TXT"},
+		{"a variable between ! in a path", "S\\V:X!PATH!Y", fileLine("A", "TXT", "IS"),
+		    "S/V:X!PATH!Y\\A.TXT", "N:/X!PATH!Y", "N:\\X!PATH!Y\\A.TXT"},
+		{"! in an owner", "S\\V:P", fileLine("A", "TXT", "A!B"),
+		    "S/V:P\\A.TXT", "O:/A!B/OLDSERV/P", "O:\\A!B\\OLDSERV\\P\\A.TXT"},
 		/* ECHO keeps the blank before the redirection, as every cmd.exe does. */
 		{"incomplete record", "S\\V:P", fileLine("A", "TXT", ""),
 		    "", "", "", "Error: S/V:P\\A.TXT    (<FileOwner>) "},
@@ -171,6 +177,8 @@ TEST(Torbek00UnderInterpreter, HandsEveryCopyOfHostileRecordsToItsProgramAndRuns
 		{"server beginning with /", "/S\\V:P", fileLine("A", "TXT", "IS")},
 		{"path longer than its field", "S\\V:" + path300, fileLine("A", "TXT", "IS")},
 		{"name longer than its field", "S\\V:P", fileLine("ABCDEFGHIJ", "TXT", "IS")},
+		{"form feed in a name", "S\\V:P", fileLine("A\fB", "TXT", "IS")},
+		{"tab in a path", "S\\V:P\tQ", fileLine("A", "TXT", "IS")},
 	};
 	const std::string plain = "P\\V:OK\n\nFiles:\n" + fileLine("PLAIN", "TXT", "IS") + "\n";
 	const std::string plainCalls = "MYMKDIR -p N:/OK\nNCOPY /V P/V:OK\\PLAIN.TXT N:\\OK\\PLAIN.TXT\n";
@@ -180,23 +188,29 @@ TEST(Torbek00UnderInterpreter, HandsEveryCopyOfHostileRecordsToItsProgramAndRuns
 		    "\nNCOPY /V " + c.source + " " + c.target + "\n";
 		std::string echoed = c.source.empty() ? "" : c.source + "\n";
 		std::string logged = c.logged.empty() ? "" : c.logged + "\n";
-		Ran r;
+		/* Under delayed expansion too, where the listing holds a !. */
+		for (std::string switches : {"", "/V:ON"}) {
+			if (!switches.empty() && (c.volume + c.file).find('!') == std::string::npos)
+				continue;
+			Ran r;
+			std::string name = std::string(c.name) + " " + switches;
 
-		if (!runScript({hostile.path, next.path}, r))
-			GTEST_SKIP() << r.err;
-		EXPECT_EQ(r.calls, calls + plainCalls) << c.name;
-		EXPECT_EQ(r.log, dosLines(logged + calls + plainCalls)) << c.name;
-		/*
-		 * Wine's cmd writes an ECHO to a file in the ANSI code page
-		 * (Windows: the OEM one), so that only ASCII compares.
-		 */
-		if (std::all_of(echoed.begin(), echoed.end(), [](char b) { return b > 0; }))
-			EXPECT_EQ(r.out, dosLines(echoed + "P/V:OK\\PLAIN.TXT\n")) << c.name;
-		else
-			EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "P/V:OK\\PLAIN.TXT\r\n") << c.name;
-		EXPECT_EQ(r.err, "") << c.name;
-		EXPECT_EQ(r.status, 0) << c.name;
-		EXPECT_EQ(r.files, NO_STRAY_FILE) << c.name;
+			if (!runScript({hostile.path, next.path}, r, switches))
+				GTEST_SKIP() << r.err;
+			EXPECT_EQ(r.calls, calls + plainCalls) << name;
+			EXPECT_EQ(r.log, dosLines(logged + calls + plainCalls)) << name;
+			/*
+			 * Wine's cmd writes an ECHO to a file in the ANSI code page
+			 * (Windows: the OEM one), so that only ASCII compares.
+			 */
+			if (std::all_of(echoed.begin(), echoed.end(), [](char b) { return b > 0; }))
+				EXPECT_EQ(r.out, dosLines(echoed + "P/V:OK\\PLAIN.TXT\n")) << name;
+			else
+				EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "P/V:OK\\PLAIN.TXT\r\n") << name;
+			EXPECT_EQ(r.err, "") << name;
+			EXPECT_EQ(r.status, 0) << name;
+			EXPECT_EQ(r.files, NO_STRAY_FILE) << name;
+		}
 	}
 }
 
