@@ -78,7 +78,7 @@ main(int argc, char *argv[])
 		return 2;
 	}
 	root = argv[1];
-	NdirTargets targets;
+	NdirTargets targets(NdirDosFold());
 	for (int i = 2; i < argc; i++) {
 		std::ifstream in(argv[i]);
 		Maker(&in, targets).yylex();

@@ -39,9 +39,10 @@ NdirFuzzPrograms(const uint8_t *data, size_t size)
 	std::string listing(reinterpret_cast<const char *>(data), size);
 	Quiet out(std::cout), err(std::cerr);
 	/* Each input is a run of its own. */
-	NdirTargets targets, checked;
+	NdirTargets targets(NdirDosFold());
 	NdirScript script;
 	Migration m;
+	NdirTargets checked(m.page.fold);
 
 	std::stringbuf forTorbek00(listing);
 	NdirProgramScan([&](std::istream *in) { return new torbek00(in, targets, script); },

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -21,80 +22,6 @@
 
 #include "ndircheck.h"
 
-/*
- * The names of one directory by their DOS form: of names that differ in
- * case alone, the first in byte order is the one DOS finds.  False, with
- * errno set, when the directory cannot be read.
- */
-typedef std::unordered_map<std::string, std::string> DirIndex;
-
-static bool
-readIndex(DIR *dir, DirIndex &index)
-{
-	struct dirent *e;
-
-	/* One thread reads one directory at a time: readdir_r is not needed. */
-	// cppcheck-suppress readdirCalled
-	for (errno = 0; (e = readdir(dir)) != nullptr; errno = 0) {
-		std::string name = e->d_name, key = name;
-		for (char &c : key)
-			c = NdirDosFold(c);
-		auto [at, added] = index.try_emplace(key, name);
-		if (!added && name < at->second)
-			at->second = name;
-	}
-	return errno == 0;
-}
-
-/* The progress line on a terminal: rewritten at most ten times a second once the check has run a second. */
-class Progress {
-public:
-	explicit Progress(size_t total) : total(total), tty(isatty(2)), start(now()) {}
-	~Progress() { Erase(); }
-
-	void Tick(size_t done);
-	void Erase();
-
-private:
-	static double now()
-	{
-		struct timespec t;
-		clock_gettime(CLOCK_MONOTONIC, &t);
-		return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-	}
-
-	size_t total, width = 0;
-	bool tty;
-	double start, last = 0;
-};
-
-void
-Progress::Tick(size_t done)
-{
-	/* Every 64th file: the clock is not read for each. */
-	if (!tty || done % 64 != 0)
-		return;
-	double t = now();
-	if (t - start < 1 || t - last < 0.1)
-		return;
-	last = t;
-	std::string text = "\rndircheck: " + std::to_string(done) + " of " + std::to_string(total) +
-	    " files checked (" + std::to_string(100 * done / total) + " %), " +
-	    std::to_string(std::lround(static_cast<double>(done) / (t - start))) + " a second";
-	/* A shorter line leaves the end of the longer one before it. */
-	text.resize(std::max(text.size(), width), ' ');
-	width = text.size();
-	std::cerr << text << std::flush;
-}
-
-void
-Progress::Erase()
-{
-	if (width > 0)
-		std::cerr << '\r' << std::string(width, ' ') << '\r' << std::flush;
-	width = 0;
-}
-
 /* What stands at a directory of the targets. */
 enum State {
 	FOUND,
@@ -103,19 +30,24 @@ enum State {
 	UNREADABLE,	/* named on standard error: not checked */
 };
 
-/* A directory on the path being checked. */
+/* A directory on the path being checked, with its names by their DOS form. */
 struct Level {
 	std::string part;	/* in DOS form */
 	State state = ABSENT;
 	DIR *dir = nullptr;
 	std::string path;	/* for messages */
-	DirIndex index;
+	std::unordered_map<std::string, std::string> names;
 };
+
+/* What a check finds of a file, and how a problem line names it. */
+enum Finding { WHOLE, MISSING, WRONG_SIZE, WRONG_DATE, WRONG_TYPE, FINDINGS };
+static const char *const KIND[] = {"", "missing", "size", "date", "type"};
 
 class Checker {
 public:
 	Checker(const Migration &m, const std::map<std::string, Drive> &drives, bool times,
-	    std::ostream &out) : m(m), drives(drives), times(times), out(out), progress(m.copies.size()) {}
+	    std::ostream &out, std::ostream *redo)
+	    : m(m), drives(drives), times(times), out(out), redo(redo), tty(isatty(2)) {}
 
 	void Run();
 	int Summary();
@@ -123,84 +55,127 @@ public:
 private:
 	void enter(const std::string &dir);
 	void push(std::string_view part);
-	void open(Level &l, int at, const char *name);
-	void pop();
 	void check(const Level &at, const Copy &c);
-	void problem(const char *kind, const Copy &c, const std::string &listed = "",
-	    const std::string &found = "");
 	State unreadable(const std::string &path, int error);
+	void progress(size_t done);
 
 	const Migration &m;
 	const std::map<std::string, Drive> &drives;
 	bool times;
-	std::ostream &out;
-	Progress progress;
+	std::ostream &out, *redo;
+	NdirScript script;	/* of the redo */
 	std::vector<Level> levels;
 
-	uint64_t checked = 0, whole = 0, missing = 0, wrongSize = 0, wrongDate = 0, wrongType = 0;
-	uint64_t notRead = 0;
+	uint64_t found[FINDINGS] = {}, notRead = 0;
 	Bytes confirmed = 0;
 	std::map<std::string, uint64_t> unmapped;	/* files not checked, by drive */
+	/* The progress line on a terminal, and when it was last written. */
+	bool tty;
+	size_t width = 0;
+	double start = now(), last = 0;
+
+	static double now()
+	{
+		struct timespec t;
+		clock_gettime(CLOCK_MONOTONIC, &t);
+		return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+	}
 };
+
+/*
+ * The progress line, rewritten at most ten times a second once the check
+ * has run a second (the clock read every 64th file), and erased (done 0)
+ * before any other message and at the end.
+ */
+void
+Checker::progress(size_t done)
+{
+	std::string text;
+
+	if (!tty || (done % 64 != 0 && done != 0))
+		return;
+	if (done != 0) {
+		double t = now();
+		if (t - start < 1 || t - last < 0.1)
+			return;
+		last = t;
+		text = "ndircheck: " + std::to_string(done) + " of " + std::to_string(m.copies.size()) +
+		    " files checked (" + std::to_string(100 * done / m.copies.size()) + " %), " +
+		    std::to_string(std::lround(static_cast<double>(done) / (t - start))) + " a second";
+	} else if (width == 0)
+		return;
+	/* A shorter line leaves the end of the longer one before it. */
+	std::cerr << '\r' << text << std::string(width > text.size() ? width - text.size() : 0, ' ');
+	std::cerr << (done == 0 ? "\r" : "") << std::flush;
+	width = done == 0 ? 0 : std::max(width, text.size());
+}
 
 /* Names a directory that cannot be read: its files are not checked. */
 State
 Checker::unreadable(const std::string &path, int error)
 {
-	progress.Erase();
+	progress(0);
 	std::cerr << "ndircheck: " + path + ": " + strerror(error) + "\n" << std::flush;
 	return UNREADABLE;
 }
 
-/* Opens and reads a directory of the targets, `name' relative to `at'. */
-void
-Checker::open(Level &l, int at, const char *name)
-{
-	int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-
-	if (fd < 0) {
-		/* No directory there, or a file that the copy could not pass. */
-		l.state = errno == ENOENT || errno == ENOTDIR ? ABSENT : unreadable(l.path, errno);
-		return;
-	}
-	if ((l.dir = fdopendir(fd)) == nullptr) {
-		int error = errno;
-		close(fd);
-		errno = error;
-	}
-	l.state = l.dir && readIndex(l.dir, l.index) ? FOUND : unreadable(l.path, errno);
-}
-
-/* One level deeper: a drive first, then each directory in it. */
+/*
+ * One level deeper: a drive first, then each directory in it, opened
+ * relative to its parent and read.  A missing directory, or a file that
+ * the copy could not pass, leaves its files missing.
+ */
 void
 Checker::push(std::string_view part)
 {
 	Level &l = levels.emplace_back();
+	int at = -1;
+	std::string name = ".";
+
 	l.part = part;
 	if (levels.size() == 1) {
 		auto drive = drives.find(l.part);
-		l.state = drive == drives.end() ? UNMAPPED : ABSENT;
-		if (drive != drives.end()) {
-			l.path = drive->second.dir;
-			open(l, drive->second.fd, ".");
+		if (drive == drives.end()) {
+			l.state = UNMAPPED;
+			return;
 		}
+		l.path = drive->second.dir, at = drive->second.fd;
+	} else {
+		const Level &parent = levels[levels.size() - 2];
+		auto named = parent.names.find(l.part);
+		l.state = parent.state == FOUND ? ABSENT : parent.state;
+		if (named == parent.names.end())
+			return;
+		name = named->second, l.path = parent.path + "/" + name, at = dirfd(parent.dir);
+	}
+	int fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (fd < 0) {
+		l.state = errno == ENOENT || errno == ENOTDIR ? ABSENT : unreadable(l.path, errno);
 		return;
 	}
-	const Level &parent = levels[levels.size() - 2];
-	auto name = parent.index.find(l.part);
-	l.state = parent.state == FOUND ? ABSENT : parent.state;
-	if (name != parent.index.end()) {
-		l.path = parent.path + "/" + name->second;
-		open(l, dirfd(parent.dir), name->second.c_str());
+	if ((l.dir = fdopendir(fd)) == nullptr) {
+		l.state = unreadable(l.path, errno);
+		close(fd);
+		return;
 	}
-}
-
-void
-Checker::pop()
-{
-	if (levels.back().dir != nullptr)
-		closedir(levels.back().dir);
-	levels.pop_back();
+	/*
+	 * A name is read in the listings' code page where it is UTF-8 of its
+	 * letters, as the new drives show them, and as it is otherwise, as
+	 * DOS writes it.  Of names that differ in case alone, DOS finds the
+	 * first in byte order.
+	 */
+	struct dirent *e;
+	// cppcheck-suppress readdirCalled
+	for (errno = 0; (e = readdir(l.dir)) != nullptr; errno = 0) {
+		std::string key = e->d_name;
+		if (std::any_of(key.begin(), key.end(), [](char c) { return c & 0x80; }))
+			m.page.FromTree(e->d_name, key) || (key = e->d_name, true);
+		for (char &c : key)
+			c = m.page.fold(c);
+		auto [it, added] = l.names.try_emplace(key, e->d_name);
+		if (!added && it->second > e->d_name)
+			it->second = e->d_name;
+	}
+	l.state = errno == 0 ? FOUND : unreadable(l.path, errno);
 }
 
 /* The directory of a target in DOS form, reached from the levels in common. */
@@ -216,19 +191,11 @@ Checker::enter(const std::string &dir)
 	}
 	while (depth < levels.size() && depth < parts.size() && levels[depth].part == parts[depth])
 		depth++;
-	while (levels.size() > depth)
-		pop();
+	for (; levels.size() > depth; levels.pop_back())
+		if (levels.back().dir != nullptr)
+			closedir(levels.back().dir);
 	for (; depth < parts.size(); depth++)
 		push(parts[depth]);
-}
-
-void
-Checker::problem(const char *kind, const Copy &c, const std::string &listed, const std::string &found)
-{
-	out << kind << '\t' << m.Target(c) << '\t' << m.Source(c);
-	if (!listed.empty())
-		out << '\t' << listed << '\t' << found;
-	out << '\n';
 }
 
 /* What stands where a file was copied, for a type line. */
@@ -252,28 +219,57 @@ local(time_t t, const char *format)
 }
 
 /*
- * Whether a modification time falls in the listed minute.  The minute's
- * last two seconds may round up to its end where a copy keeps DOS's
- * two-second times.
+ * The instants of a listed time, as a file's time is compared with it: a
+ * year before 80 is one of 2000 to 2079, where DOS's dates end, and a time
+ * in the hour that the change to winter time repeats is either of its two
+ * instants (first and last); 0 where the listed time was not read.
+ */
+static std::pair<time_t, time_t>
+listedAt(time_t listed)
+{
+	struct tm tm;
+	time_t first = 0, last = 0;
+
+	if (listed == 0 || localtime_r(&listed, &tm) == nullptr)
+		return {0, 0};
+	tm.tm_year += tm.tm_year < 80 ? 100 : 0;
+	for (int dst : {1, 0, -1}) {
+		struct tm t = tm;
+		t.tm_isdst = dst;
+		time_t at = mktime(&t);
+		/* Summer or winter time where the clock shows it; else where mktime puts it. */
+		if (at == -1 || (dst >= 0 && (t.tm_hour != tm.tm_hour || t.tm_min != tm.tm_min)) ||
+		    (dst < 0 && first != 0))
+			continue;
+		first = first == 0 || at < first ? at : first;
+		last = std::max(last, at);
+	}
+	return {first, last};
+}
+
+/*
+ * A file's time in its listed minute.  The minute's last two seconds may
+ * round up to its end where a copy keeps DOS's two-second times.
  */
 static bool
 inMinute(time_t listed, time_t found)
 {
-	return found >= listed && found - listed <= 60;
+	auto [first, last] = listedAt(listed);
+
+	return first == 0 || (found >= first && found - first <= 60) || (found >= last && found - last <= 60);
 }
 
 void
 Checker::check(const Level &at, const Copy &c)
 {
-	auto found = at.index.find(c.leaf);
-	const char *name = found != at.index.end() ? found->second.c_str() : nullptr;
+	auto named = at.names.find(c.leaf);
+	const char *name = named != at.names.end() ? named->second.c_str() : nullptr;
+	std::string listed, seen;
 	struct stat st;
+	Finding f = WHOLE;
 
 	if (at.state == UNMAPPED || at.state == UNREADABLE) {
-		if (at.state == UNMAPPED)
-			unmapped[levels.front().part]++;
-		else
-			notRead++;
+		(at.state == UNMAPPED ? unmapped[levels.front().part] : notRead)++;
 		return;
 	}
 	if (name != nullptr && fstatat(dirfd(at.dir), name, &st, 0) != 0) {
@@ -284,23 +280,30 @@ Checker::check(const Level &at, const Copy &c)
 		}
 		name = nullptr;		/* a link to nothing, or to itself */
 	}
-
-	checked++;
-	if (name == nullptr) {
-		missing++;
-		problem("missing", c);
-	} else if (!S_ISREG(st.st_mode)) {
-		wrongType++;
-		problem("type", c, "file", kind(st.st_mode));
-	} else if (st.st_size != c.size) {
-		wrongSize++;
-		problem("size", c, std::to_string(c.size), std::to_string(st.st_size));
-	} else if (times && c.time != 0 && !inMinute(c.time, st.st_mtime)) {
-		wrongDate++;
-		problem("date", c, local(c.time, "%Y-%m-%d %H:%M"), local(st.st_mtime, "%Y-%m-%d %H:%M:%S"));
-	} else {
-		whole++;
+	if (name == nullptr)
+		f = MISSING;
+	else if (!S_ISREG(st.st_mode))
+		f = WRONG_TYPE, listed = "file", seen = kind(st.st_mode);
+	else if (st.st_size != c.size)
+		f = WRONG_SIZE, listed = std::to_string(c.size), seen = std::to_string(st.st_size);
+	else if (times && !inMinute(c.time, st.st_mtime))
+		f = WRONG_DATE, listed = local(listedAt(c.time).first, "%Y-%m-%d %H:%M"),
+		seen = local(st.st_mtime, "%Y-%m-%d %H:%M:%S");
+	found[f]++;
+	if (f == WHOLE) {
 		confirmed += c.size;
+		return;
+	}
+	out << KIND[f] << '\t' << m.page.Shown(m.Target(c)) << '\t' << m.page.Shown(m.Source(c));
+	if (!listed.empty())
+		out << '\t' << listed << '\t' << seen;
+	out << '\n';
+	if (redo) {
+		NdirOutcome o = {};
+		o.r = m.Record(c), o.fate = NDIR_COPIED;
+		o.Compose();
+		const auto &lines = script.Lines(o);
+		redo->write(lines.buf, static_cast<std::streamsize>(lines.n));
 	}
 }
 
@@ -312,38 +315,47 @@ Checker::Run()
 		if (i == 0 || c.dir != m.copies[i - 1].dir)
 			enter(m.dirs[c.dir]);
 		check(levels.back(), c);
-		progress.Tick(i + 1);
+		progress(i + 1);
 	}
-	while (!levels.empty())
-		pop();
-	progress.Erase();
+	for (Level &l : levels)
+		if (l.dir != nullptr)
+			closedir(l.dir);
+	progress(0);
 }
 
 int
 Checker::Summary()
 {
 	std::string s;
+	uint64_t checked = 0;
 
+	for (uint64_t n : found)
+		checked += n;
 	for (const auto &[drive, files] : unmapped)
 		s += "ndircheck: " + drive + " is not mapped (no -d " + drive.substr(0, 1) + "=DIR): " +
 		    std::to_string(files) + " files not checked\n";
 	if (notRead > 0)
 		s += "ndircheck: " + std::to_string(notRead) + " files not checked: not readable\n";
-	s += "ndircheck: " + std::to_string(checked) + " files checked: " + std::to_string(whole) +
-	    " whole, " + std::to_string(missing) + " missing, " + std::to_string(wrongSize) +
-	    " wrong size, ";
-	if (times)
-		s += std::to_string(wrongDate) + " wrong date, ";
-	s += std::to_string(wrongType) + " not a regular file; " + decimal(confirmed) +
+	s += "ndircheck: " + std::to_string(checked) + " files checked: " + std::to_string(found[WHOLE]) +
+	    " whole, " + std::to_string(found[MISSING]) + " missing, " + std::to_string(found[WRONG_SIZE]) +
+	    " wrong size, " + (times ? std::to_string(found[WRONG_DATE]) + " wrong date, " : "") +
+	    std::to_string(found[WRONG_TYPE]) + " not a regular file; " + decimal(confirmed) +
 	    " bytes confirmed\n";
+	const uint64_t *left = m.notCopied;
+	if (uint64_t n = left[NDIR_REFUSED] + left[NDIR_INCOMPLETE] + left[NDIR_ECHOED])
+		s += "ndircheck: " + std::to_string(n) + " files not copied by the script: " +
+		    std::to_string(left[NDIR_REFUSED]) + " left out, " + std::to_string(left[NDIR_INCOMPLETE]) +
+		    " incomplete, " + std::to_string(left[NDIR_ECHOED]) + " program files\n";
 	std::cerr << s << std::flush;
-	return notRead > 0 ? 2 : whole < checked ? 1 : 0;
+	/* A listing that an incomplete record ends is not read to its end. */
+	return notRead > 0 ? 2 : found[WHOLE] < checked || left[NDIR_INCOMPLETE] > 0 ? 1 : 0;
 }
 
 int
-CheckCopy(Migration &m, const std::map<std::string, Drive> &drives, bool times, std::ostream &out)
+CheckCopy(Migration &m, const std::map<std::string, Drive> &drives, bool times, std::ostream &out,
+    std::ostream *redo)
 {
-	Checker checker(m, drives, times, out);
+	Checker checker(m, drives, times, out, redo);
 
 	checker.Run();
 	return checker.Summary();

@@ -8,7 +8,10 @@
  * owner's folder and drive root, each drive and the whole copy, then what
  * the script leaves out, by the reason.
  */
+#include <langinfo.h>
+
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
@@ -70,13 +73,60 @@ Migration::Source(const Copy &c) const
 	return s;
 }
 
-/* The DOS form of a text. */
+/* Converts a text with iconv; false when it does not convert whole. */
+static bool
+convert(iconv_t cd, const std::string &text, std::string &out)
+{
+	char *in = const_cast<char *>(text.data());
+	size_t inLeft = text.size(), outLeft = 4 * text.size();
+
+	out.assign(outLeft, '\0');
+	char *to = &out[0];
+	iconv(cd, nullptr, nullptr, nullptr, nullptr);
+	if (cd == reinterpret_cast<iconv_t>(-1) ||
+	    iconv(cd, &in, &inLeft, &to, &outLeft) == static_cast<size_t>(-1))
+		return false;
+	out.resize(out.size() - outLeft);
+	return true;
+}
+
+bool
+CodePage::Open(const std::string &name)
+{
+	/* iconv knows the pages of DOS as CP437, CP850, ... */
+	std::string page = name.find_first_not_of("0123456789") == std::string::npos ? "CP" + name : name;
+
+	fromTree = iconv_open(page.c_str(), "UTF-8");
+	if (fromTree == reinterpret_cast<iconv_t>(-1) || !NdirAddCodePage(fold, page.c_str()))
+		return false;
+	const char *locale = setlocale(LC_CTYPE, "");
+	if (locale && strcmp(nl_langinfo(CODESET), "UTF-8") == 0)
+		toShown = iconv_open("UTF-8", page.c_str());
+	setlocale(LC_CTYPE, "C");
+	return true;
+}
+
+bool
+CodePage::FromTree(const std::string &name, std::string &inPage) const
+{
+	return convert(fromTree, name, inPage);
+}
+
+std::string
+CodePage::Shown(const std::string &listed) const
+{
+	std::string shown;
+
+	return convert(toShown, listed, shown) ? shown : listed;
+}
+
+/* The form in which the new drives compare a text. */
 static std::string
-dosKey(const std::string &text)
+dosKey(const std::string &text, const NdirFold &fold)
 {
 	std::string key(text.size() + 1, '\0');
 
-	key.resize(NdirDosKey(text.c_str(), &key[0]));
+	key.resize(NdirDosKey(text.c_str(), &key[0], fold));
 	return key;
 }
 
@@ -95,7 +145,7 @@ ndircheck::origin(const NdirRecord &r)
 	if (added) {
 		std::string shown;
 		NdirTargetGroup(r, [&shown](const char *piece) { shown += piece; });
-		Folder &f = m.folders.try_emplace(dosKey(shown), Folder{shown, {}}).first->second;
+		Folder &f = m.folders.try_emplace(dosKey(shown, m.page.fold), Folder{shown, {}}).first->second;
 		m.origins.push_back({r.server, r.volume, r.path ? r.path : "", r.owner, &f});
 	}
 	return at->second;
@@ -106,13 +156,14 @@ ndircheck::Take(const NdirOutcome &o)
 {
 	if (o.fate != NDIR_COPIED) {
 		m.leftOut[o.reason].add(o.size);
+		m.notCopied[o.fate]++;
 		return;
 	}
 	Copy c = {origin(o.r), 0, static_cast<uint32_t>(m.copies.size()), {}, {}, o.size, o.time};
 	snprintf(c.name, sizeof c.name, "%s", o.r.name);
 
 	/* A target with no part after the drive has an empty last part. */
-	std::string key = dosKey(m.Target(c));
+	std::string key = dosKey(m.Target(c), m.page.fold);
 	size_t cut = std::min(key.rfind('\\'), key.size());
 	snprintf(c.leaf, sizeof c.leaf, "%s", key.c_str() + std::min(cut + 1, key.size()));
 	key.resize(cut);
@@ -189,7 +240,7 @@ PrintPlan(Migration &m, std::ostream &out)
 			continue;
 		drives[key.substr(0, key.find('\\'))].add(folder.tally);
 		total.add(folder.tally);
-		line(out, folder.tally, folder.shown);
+		line(out, folder.tally, m.page.Shown(folder.shown));
 	}
 	for (const auto &[name, tally] : drives)
 		line(out, tally, name);

@@ -6,6 +6,8 @@
 #ifndef NDIRCHECK_H
 #define NDIRCHECK_H
 
+#include <iconv.h>
+
 #include <cstdint>
 #include <ctime>
 #include <deque>
@@ -33,9 +35,9 @@ struct Tally {
 	void add(const Tally &t) { files += t.files, bytes += t.bytes; }
 };
 
-/* The files of one owner's folder, or of a drive root. */
+/* The files of one owner's folder, or of a drive root, spelt as the first copied there. */
 struct Folder {
-	std::string shown;	/* as the first file copied there spells it */
+	std::string shown;
 	Tally tally;
 };
 
@@ -45,7 +47,7 @@ struct Origin {
 	Folder *folder;
 };
 
-/* A copied file, with its target in DOS form: a directory and a last part. */
+/* A copied file, its target in DOS form: a directory and a last part. */
 struct Copy {
 	uint32_t origin, dir, order;	/* order: in the run */
 	char name[NDIR_FULL_NAME_LEN], leaf[NDIR_FULL_NAME_LEN];
@@ -53,14 +55,32 @@ struct Copy {
 	time_t time;
 };
 
+/*
+ * The listings' code page: how its letters fold, how the tree's names
+ * (UTF-8) read in it, and how names are shown: in UTF-8 where the locale's
+ * character set is UTF-8, as listed otherwise.
+ */
+struct CodePage {
+	NdirFold fold = NDIR_ASCII_FOLD;
+	iconv_t fromTree = reinterpret_cast<iconv_t>(-1), toShown = reinterpret_cast<iconv_t>(-1);
+
+	/* False when iconv does not know the page. */
+	bool Open(const std::string &name);
+	/* A name of the tree in the page; false where it is no UTF-8 of its letters. */
+	bool FromTree(const std::string &name, std::string &inPage) const;
+	std::string Shown(const std::string &listed) const;
+};
+
 /* What the script of a run copies, and what it does not copy. */
 struct Migration {
+	CodePage page;
 	std::deque<Copy> copies;
 	std::vector<Origin> origins;
 	std::vector<std::string> dirs;		/* target directories in DOS form */
 	std::unordered_map<std::string, uint32_t> dirIndex;
 	std::map<std::string, Folder> folders;	/* by their DOS form */
 	std::map<std::string, Tally> leftOut;	/* by the reason */
+	uint64_t notCopied[NDIR_COPIED] = {};	/* by their fate */
 
 	/*
 	 * Sorts the copies by target, each directory's before its
@@ -102,12 +122,13 @@ struct Drive {
 
 /*
  * Checks every copy at its target under the drives' directories, writing
- * a line for each problem on `out' and the summary on standard error, and
- * returns the exit status: 0 when every file checked is whole, 1 when one
- * is not, 2 when a directory could not be read.  `times' adds the check of
- * the modification time.
+ * a line for each problem on `out', the lines that copy those files again
+ * on `redo' (when given) and the summary on standard error, and returns
+ * the exit status: 0 when every file checked is whole, 1 when one is not,
+ * 2 when a directory could not be read.  `times' adds the check of the
+ * modification time.
  */
 int CheckCopy(Migration &m, const std::map<std::string, Drive> &drives, bool times,
-    std::ostream &out);
+    std::ostream &out, std::ostream *redo);
 
 #endif /* NDIRCHECK_H */

@@ -6,6 +6,10 @@
  * named but not copied.  A record whose names the script cannot carry, or
  * that DOS would take for another file or a device, is refused.
  */
+#include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -88,7 +92,7 @@ isDevice(const char *part, size_t n)
 	if (base < 3 || base >= sizeof upper)
 		return false;
 	for (size_t i = 0; i < base; i++)
-		upper[i] = NdirDosFold(part[i]);
+		upper[i] = NDIR_ASCII_FOLD(part[i]);
 	upper[base] = '\0';
 	for (const char *d : DEVICES)
 		if (d[0] == upper[0] && strcmp(d, upper) == 0)
@@ -237,13 +241,60 @@ NdirJudgeFile(const NdirRecord &r, const NdirFile &facts, NdirVerdict volume, co
 	return *reason ? NDIR_ECHOED : NDIR_COPIED;
 }
 
+bool
+NdirAddCodePage(NdirFold &fold, const char *codepage)
+{
+	iconv_t toUnicode = iconv_open("WCHAR_T", codepage);
+	locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+	wchar_t letter[256] = {};
+
+	if (toUnicode == reinterpret_cast<iconv_t>(-1) || unicode == nullptr) {
+		if (unicode)
+			freelocale(unicode);
+		return false;
+	}
+	for (int b = 0x80; b < 256; b++) {
+		char byte = static_cast<char>(b), *in = &byte, *out = reinterpret_cast<char *>(&letter[b]);
+		size_t inLeft = 1, outLeft = sizeof letter[b];
+		if (iconv(toUnicode, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1))
+			letter[b] = 0;
+	}
+	for (int b = 0x80; b < 256; b++)
+		for (int u = 0; u < 256 && letter[b] != 0; u++) {
+			wint_t upper = towupper_l(static_cast<wint_t>(letter[b]), unicode);
+			char from = fold.of[b], to = fold.of[u];
+			if (upper == static_cast<wint_t>(letter[b]) || from == to ||
+			    upper != static_cast<wint_t>(u < 0x80 ? u : letter[u]))
+				continue;
+			/* Everything folded as the lower letter is, is folded as the upper one. */
+			for (char &c : fold.of)
+				if (c == from)
+					c = to;
+		}
+	iconv_close(toUnicode);
+	freelocale(unicode);
+	return true;
+}
+
+const NdirFold &
+NdirDosFold()
+{
+	static NdirFold fold = [] {
+		NdirFold f = NDIR_ASCII_FOLD;
+		NdirAddCodePage(f, "CP437");
+		NdirAddCodePage(f, "CP850");
+		return f;
+	}();
+	return fold;
+}
+
 size_t
-NdirDosKey(const char *target, char *key)
+NdirDosKey(const char *target, char *key, const NdirFold &fold)
 {
 	char *k = key;
 
 	for (const char *p = target; *p != '\0'; p++) {
-		char c = NdirDosFold(*p);
+		char c = fold(*p);
 		if (c != '\\' || k == key || k[-1] != '\\')
 			*k++ = c;
 	}
@@ -297,12 +348,12 @@ slashed(NdirText<N> &out, const char *s, size_t len)
  */
 static const char NO_EXPANSION[] = "SETLOCAL DISABLEDELAYEDEXPANSION\n";
 
-void
-NdirScript::Write(std::ostream &os, const NdirOutcome &o)
+const NdirText<NDIR_LINES_MAX> &
+NdirScript::Lines(const NdirOutcome &o)
 {
-	NdirText<NDIR_LINES_MAX> out;
 	const char *owner = o.fate == NDIR_INCOMPLETE && o.r.owner ? o.r.owner : "";
 
+	out.clear();
 	if (!headerWritten)
 		out << HEADER;
 	headerWritten = true;
@@ -322,14 +373,14 @@ NdirScript::Write(std::ostream &os, const NdirOutcome &o)
 		out << TO_LOG << "\n";
 		out << "NCOPY /V " << o.source.buf << " " << o.target.buf << TO_LOG << "\n\n";
 	}
-	NdirProgramWrite(os, out.buf, out.n);
+	return out;
 }
 
 bool
 NdirTargets::Add(const char *target)
 {
 	char key[NDIR_TARGET_MAX + 1];
-	size_t n = NdirDosKey(target, key);
+	size_t n = NdirDosKey(target, key, fold);
 
 	return hashes.insert(std::hash<std::string_view>()(std::string_view(key, n))).second;
 }

@@ -108,33 +108,46 @@ NdirTarget(const NdirRecord &r, Add add)
 	add(r.name);
 }
 
-/* Each byte as DOS compares it: "/" as "\\", ASCII letters in upper case. */
-struct NdirDosFoldTable {
+/*
+ * Each byte as names compare on the new drives: "/" as "\\", and the
+ * letters of a case pair as one.  The table starts with ASCII's pairs,
+ * built at compile time; NdirAddCodePage adds a code page's.
+ */
+struct NdirFold {
 	char of[256];
 
-	constexpr NdirDosFoldTable() : of()
+	constexpr NdirFold() : of()
 	{
 		for (int c = 0; c < 256; c++)
 			of[c] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
 		of[static_cast<unsigned char>('/')] = '\\';
 	}
+	char operator()(char c) const { return of[static_cast<unsigned char>(c)]; }
 };
 
-inline constexpr NdirDosFoldTable NDIR_DOS_FOLD;
-
-inline char
-NdirDosFold(char c)
-{
-	return NDIR_DOS_FOLD.of[static_cast<unsigned char>(c)];
-}
+inline constexpr NdirFold NDIR_ASCII_FOLD;
 
 /*
- * The target as DOS compares it, into `key' (room for the target and its
- * NUL), returning its length: "/" and "\" alike, a run of separators
- * as one, no separator at the end, ASCII letters in upper case.  Bytes
- * above 127 stay as they are: their case depends on the code page.
+ * Adds the case pairs of a code page (a name iconv knows: "CP437", say)
+ * as the C library's Unicode case mapping has them; é and É in page 437
+ * become one letter.  A letter already folded with another keeps it, so
+ * that several pages fold every pair of each.  False when iconv does not
+ * know the page.
  */
-size_t NdirDosKey(const char *target, char *key);
+bool NdirAddCodePage(NdirFold &fold, const char *codepage);
+
+/*
+ * The fold of a run whose code page is not known: the pairs of pages 437
+ * and 850, the pages of DOS in America and Western Europe.
+ */
+const NdirFold &NdirDosFold();
+
+/*
+ * The target as the new drives compare it, into `key' (room for the
+ * target and its NUL), returning its length: "/" and "\" alike, a run of
+ * separators as one, no separator at the end, letters folded.
+ */
+size_t NdirDosKey(const char *target, char *key, const NdirFold &fold);
 
 /*
  * A text under construction in a fixed buffer.  Text that would not fit
@@ -213,10 +226,11 @@ struct NdirOutcome {
  */
 class NdirScript {
 public:
-	/* Writes the lines of a copied, echoed or incomplete record. */
-	void Write(std::ostream &os, const NdirOutcome &o);
+	/* The lines of a copied, echoed or incomplete record, to be written next. */
+	const NdirText<NDIR_LINES_MAX> &Lines(const NdirOutcome &o);
 
 private:
+	NdirText<NDIR_LINES_MAX> out;
 	bool headerWritten = false, expansionOff = false;
 };
 
@@ -227,10 +241,13 @@ private:
  */
 class NdirTargets {
 public:
+	explicit NdirTargets(const NdirFold &fold) : fold(fold) {}
+
 	/* Adds a target as the script writes it; false when DOS takes it for one added before. */
 	bool Add(const char *target);
 
 private:
+	const NdirFold &fold;
 	std::unordered_set<uint64_t> hashes;
 };
 

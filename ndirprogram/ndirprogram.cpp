@@ -17,6 +17,7 @@ static const char *programName = "";
 static const char *listingName = "";
 /* Set when output could not be written, or a record was left out. */
 static bool writeFailed, failed;
+static int unopened;
 
 /* Every message goes out in one write: standard error is unbuffered. */
 static void
@@ -126,6 +127,7 @@ scanFile(const NdirMakeLexer &make, const char *name)
 
 	if (!in.is_open() || (stat(name, &st) == 0 && S_ISDIR(st.st_mode))) {
 		say(std::string("Unable to open ") + name + "\n");
+		unopened++;
 		return;
 	}
 	NdirProgramScan(make, in.rdbuf(), name);
@@ -196,4 +198,10 @@ void
 NdirProgramFail()
 {
 	failed = true;
+}
+
+int
+NdirProgramUnopened()
+{
+	return unopened;
 }

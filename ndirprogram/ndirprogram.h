@@ -90,4 +90,7 @@ void NdirProgramShow(std::string &message, const char *text);
 /* Makes the program end with status 1 once every listing is read. */
 void NdirProgramFail();
 
+/* How many listings could not be opened. */
+int NdirProgramUnopened();
+
 #endif /* NDIRPROGRAM_H */

@@ -13,8 +13,8 @@
 int
 main(int argc, char *argv[])
 {
-	/* The run's: one header, and every target once. */
-	NdirTargets targets;
+	/* The run's: one header, and every target once, as pages 437 and 850 fold letters. */
+	NdirTargets targets(NdirDosFold());
 	NdirScript script;
 
 	return NdirProgramMain("torbek00",

@@ -7,11 +7,14 @@
  * file goes, which records are refused and how the lines are written, the
  * migration decides.
  */
+#include "ndirprogram.h"
 #include "torbek00.h"
 
 void
 torbek00::Take(const NdirOutcome &o)
 {
-	if (o.fate != NDIR_REFUSED)
-		script.Write(yyout, o);
+	if (o.fate != NDIR_REFUSED) {
+		const auto &lines = script.Lines(o);
+		NdirProgramWrite(yyout, lines.buf, lines.n);
+	}
 }

@@ -171,6 +171,9 @@ fileLine(const std::string &name, const std::string &ext, const std::string &own
 	return line + size + date + " [Rw-A--------------] " + owner;
 }
 
+/* The first lines of every script. */
+const std::string HEADER = "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
+
 /* A block of the listing: the volume line and a file section. */
 inline std::string
 listing(const std::string &volume, const std::vector<std::string> &files)

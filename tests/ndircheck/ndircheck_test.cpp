@@ -171,13 +171,13 @@ manualExamples(const Scratch &s)
 	return examples;
 }
 
-/* With a listing that cannot be opened among them, named as torbek00 names it. */
+/* With a listing that cannot be opened among them, named as torbek00 names it: the plan is short. */
 TEST(Ndircheck, PlansTheExampleListings)
 {
 	std::vector<std::string> argv = {NDIRCHECK, "/nonexistent"};
 	argv.insert(argv.end(), std::begin(EXAMPLE_LISTINGS), std::end(EXAMPLE_LISTINGS));
 	Outcome r = run(argv);
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err, "Unable to open /nonexistent\n");
 	EXPECT_EQ(r.out, slurp(GOLDEN));
 }
@@ -297,6 +297,7 @@ TEST(Ndircheck, ChecksEveryCopiedFileAtItsTarget)
 	const Node note = {"n/HOME/QXV0/NOTE", 100};
 	const std::vector<std::string> both = {"-d", "N={n}", "-d", "o={o}"};
 	const std::vector<std::string> times = {"-t", "-d", "N={n}", "-d", "O={o}"};
+	const std::vector<std::string> nOnly = {"-d", "N={n}"};
 	const std::string whole = summary("2 files checked: 2 whole, 0 missing, 0 wrong size, "
 	    "0 not a regular file; 12580");
 	const std::string wholeTimes = summary("2 files checked: 2 whole, 0 missing, 0 wrong size, "
@@ -308,6 +309,8 @@ TEST(Ndircheck, ChecksEveryCopiedFileAtItsTarget)
 		std::vector<std::string> options;
 		std::string out, err;
 		int status;
+		const char *zone = "UTC0", *locale = "C.UTF-8";
+		std::string redo = "";
 	} cases[] = {
 		{"every file whole", {home}, {{planPath, 12480}, note}, both, "", whole, 0},
 		{"every part in another case", {home},
@@ -358,27 +361,60 @@ TEST(Ndircheck, ChecksEveryCopiedFileAtItsTarget)
 		    "ndircheck: {o}/QXV1/OLDSERV: Too many levels of symbolic links\n"
 		    "ndircheck: 1 files not checked: not readable\n" +
 		    summary("1 files checked: 1 whole, 0 missing, 0 wrong size, 0 not a regular file; 100"), 2},
-		{"a repeated target checked against the last file copied there",
+		{"a repeated target checked against the last file copied there, again by -s",
 		    {listing("S\\SYS:P", {fileLine("A", "", "IS", "100")}), listing("S\\VOL1:P", {fileLine("A", "", "IS", "200")})},
-		    {{"n/P/A", 100}}, both, "size\tN:\\P\\A\tS/VOL1:P\\A\t200\t100\n",
+		    {{"n/P/A", 100}}, nOnly, "size\tN:\\P\\A\tS/VOL1:P\\A\t200\t100\n",
 		    "ndircheck: L2: S/VOL1:P\\A (IS): copied to N:\\P\\A again: the earlier copy is overwritten\n" +
-		    summary("1 files checked: 0 whole, 0 missing, 1 wrong size, 0 not a regular file; 0"), 1},
-		{"code-page letters match only themselves",
-		    {listing("S\\V:", {fileLine("CAF\xc9", "", "IS", "1"), fileLine("caf\xe9x", "", "IS", "1")})},
-		    {{"n/caf\xc9", 1}, {"n/CAF\xc9X", 1}}, both, "missing\tN:\\\\caf\xe9x\tS/V:caf\xe9x\n",
+		    summary("1 files checked: 0 whole, 0 missing, 1 wrong size, 0 not a regular file; 0"), 1, "UTC0",
+		    "C.UTF-8", HEADER + "ECHO S/VOL1:P\\A\nMYMKDIR -p N:/P >> TORBEK00.LOG\n"
+		    "NCOPY /V S/VOL1:P\\A N:\\P\\A >> TORBEK00.LOG\n\n"},
+		{"code-page letters in UTF-8 on the new drive, in either case",
+		    {listing("S\\V:M\x9aLLER", {fileLine("CAF\x82", "", "IS", "1"), fileLine("GR\xe1" "E", "", "IS", "2")})},
+		    {{"n/m\xc3\xbcller/CAF\xc3\x89", 1}, {"n/m\xc3\xbcller/Gr\xc3\x9f" "e", 2}}, nOnly, "",
+		    summary("2 files checked: 2 whole, 0 missing, 0 wrong size, 0 not a regular file; 3"), 0},
+		{"code-page letters as DOS writes them, and a missing name shown in UTF-8",
+		    {listing("S\\V:M\x9aLLER", {fileLine("CAF\x82", "", "IS", "1"), fileLine("CAF\x82X", "", "IS", "1")})},
+		    {{"n/M\x9aLLER/CAF\x82", 1}}, nOnly, "missing\tN:\\M\xc3\x9cLLER\\CAF\xc3\xa9X\tS/V:M\xc3\x9cLLER\\CAF\xc3\xa9X\n",
 		    summary("2 files checked: 1 whole, 1 missing, 0 wrong size, 0 not a regular file; 1"), 1},
+		{"a missing name as listed where the locale is not UTF-8",
+		    {listing("S\\V:", {fileLine("CAF\x82", "", "IS", "1")})}, {}, nOnly, "missing\tN:\\\\CAF\x82\tS/V:CAF\x82\n",
+		    summary("1 files checked: 0 whole, 1 missing, 0 wrong size, 0 not a regular file; 0"), 1, "UTC0", "C"},
+		{"the letters of the code page given",
+		    {listing("S\\V:", {fileLine("\xb5", "", "IS", "1")})}, {{"n/\xc3\xa1", 1}}, {"-C", "850", "-d", "N={n}"}, "",
+		    summary("1 files checked: 1 whole, 0 missing, 0 wrong size, 0 not a regular file; 1"), 0},
+		{"a year before 80 as one of 20xx", {listing("S\\V:P", {fileLine("A", "", "IS", "1", " 3-15-03  4:07p")})},
+		    {{"n/P/A", 1, 1047744420}}, {"-t", "-d", "N={n}"}, "", summary("1 files checked: 1 whole, "
+		    "0 missing, 0 wrong size, 0 wrong date, 0 not a regular file; 1"), 0},
+		{"either instant of the hour that winter time repeats",
+		    {listing("S\\V:P", {fileLine("A", "", "IS", "1", " 10-27-96  2:30a"), fileLine("B", "", "IS", "1",
+		    " 10-27-96  2:30a")})}, {{"n/P/A", 1, 846376220}, {"n/P/B", 1, 846379820}}, {"-t", "-d", "N={n}"}, "",
+		    summary("2 files checked: 2 whole, 0 missing, 0 wrong size, 0 wrong date, 0 not a regular file; 2"), 0,
+		    "CET-1CEST,M3.5.0,M10.5.0/3"},
+		{"a listing that cannot be read", {home}, {{planPath, 12480}, note}, {"-dN={n}", "-dO={o}", "/nonexistent"}, "",
+		    "Unable to open /nonexistent\n" + whole, 2},
+		{"an incomplete record", {listing("S\\V:P", {fileLine("A", "", "IS", "1"), fileLine("B", "", "", "1"),
+		    fileLine("C", "", "IS", "1")})}, {{"n/P/A", 1}}, nOnly, "",
+		    "ndircheck: L1: S/V:P\\B (<FileOwner>): incomplete record: the rest of the listing is skipped\n" +
+		    summary("1 files checked: 1 whole, 0 missing, 0 wrong size, 0 not a regular file; 1") +
+		    "ndircheck: 1 files not copied by the script: 0 left out, 1 incomplete, 0 program files\n", 1},
 	};
-	ScopedZone utc("UTC0");
 	for (const auto &c : cases) {
+		ScopedZone zone(c.zone);
 		Scratch s;
 		make(s, c.tree);
 		std::vector<std::string> options = c.options;
 		for (auto &o : options)
 			o = replaced(replaced(o, "{n}", s.dir + "/n"), "{o}", s.dir + "/o");
+		if (!c.redo.empty())
+			options.insert(options.begin(), {"-s", s.dir + "/REDO.BAT"});
+		setenv("LC_ALL", c.locale, 1);
 		Outcome r = runOn(NDIRCHECK, options, c.listings);
+		unsetenv("LC_ALL");
 		EXPECT_EQ(r.status, c.status) << c.name;
 		EXPECT_EQ(r.out, c.out) << c.name;
 		EXPECT_EQ(r.err, replaced(c.err, "{o}", s.dir + "/o")) << c.name;
+		if (!c.redo.empty())
+			EXPECT_EQ(slurp(s.dir + "/REDO.BAT"), c.redo) << c.name;
 	}
 }
 
@@ -405,7 +441,7 @@ TEST(Ndircheck, ChecksTheExampleMigrationAsItsManualPageShows)
 
 TEST(Ndircheck, RefusesAWrongCommandLine)
 {
-	const std::string usage = "usage: ndircheck [-t] [-d LETTER=DIR]... listing...\n";
+	const std::string usage = "usage: ndircheck [-t] [-C CODEPAGE] [-d LETTER=DIR]... [-s FILE] listing...\n";
 	const std::string l = EXAMPLES "/oldserv-sys.lst";
 	struct {
 		const char *name;
@@ -422,6 +458,14 @@ TEST(Ndircheck, RefusesAWrongCommandLine)
 		    "ndircheck: -d O is given twice\n" + usage},
 		{"-t without -d", NDIRCHECK " -t " + l, "ndircheck: -t needs -d: times are checked only in a check\n" +
 		    usage},
+		{"an unknown code page", NDIRCHECK " -C 9999 " + l, "ndircheck: -C 9999: a code page that iconv does not know\n" +
+		    usage},
+		{"-s without -d", NDIRCHECK " -s /tmp/x " + l, "ndircheck: -s needs -d: the script copies again what a check "
+		    "finds\n" + usage},
+		{"a drive no file is copied to", NDIRCHECK " -d N=/tmp -d q=/tmp " + l, "ndircheck: -d Q: the listings copy no "
+		    "file to Q: (they copy to N:)\n" + usage},
+		{"a script that cannot be written", NDIRCHECK " -d N=/tmp -s /nonexistent/x " + l,
+		    "ndircheck: /nonexistent/x: No such file or directory\n"},
 		{"a mapped directory that is not there", NDIRCHECK " -d N=/tmp -d O=/nonexistent " + l,
 		    "ndircheck: /nonexistent: No such file or directory\n"},
 		{"a mapped directory that is a file", NDIRCHECK " -d O=" + l + " " + l,
@@ -450,7 +494,7 @@ TEST(Ndircheck, PrintsItsHelpAndVersion)
 	Outcome help = run({NDIRCHECK, "--help"}), h = run({NDIRCHECK, "-h", "-d"});
 	Outcome version = run({NDIRCHECK, "--version"});
 	EXPECT_EQ(help.status, 0);
-	EXPECT_EQ(help.out.rfind("usage: ndircheck [-t] [-d LETTER=DIR]... listing...\n", 0), 0u);
+	EXPECT_EQ(help.out.rfind("usage: ndircheck [-t] [-C CODEPAGE] [-d LETTER=DIR]... [-s FILE] listing...\n", 0), 0u);
 	EXPECT_NE(help.out.find("ndircheck(1)"), std::string::npos);
 	EXPECT_EQ(h.out, help.out);
 	EXPECT_EQ(version.out, "ndircheck (ndirtools) " VERSION "\n");

@@ -195,8 +195,8 @@ TEST(DosKey, ComparesTargetsAsDosDoes)
 	};
 	for (const auto &c : cases) {
 		char a[64], b[64];
-		NdirDosKey(c.a, a);
-		NdirDosKey(c.b, b);
+		NdirDosKey(c.a, a, NDIR_ASCII_FOLD);
+		NdirDosKey(c.b, b, NDIR_ASCII_FOLD);
 		EXPECT_EQ(std::string(a) == b, c.same) << c.a << " / " << c.b;
 	}
 }
@@ -208,7 +208,7 @@ TEST(DosKey, ComparesTargetsAsDosDoes)
  */
 TEST(Targets, FindEveryTargetAddedAgainAmongThousands)
 {
-	NdirTargets targets;
+	NdirTargets targets(NdirDosFold());
 	int again = 0;
 
 	for (int round = 0; round < 2; round++)

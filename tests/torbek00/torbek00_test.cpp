@@ -8,7 +8,6 @@
 
 namespace {
 
-const std::string HEADER = "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
 #define INCOMPLETE ": incomplete record: the rest of the listing is skipped\n"
 
 /* Runs torbek00 on the listings, named L1, L2, ... in its standard error. */
@@ -139,6 +138,14 @@ TEST(Torbek00, WritesTheLinesOfEachFileRecord)
 		    "torbek00: L1: S/W:\\\\R (IS): copied to N:\\\\\\R again: the earlier copy is overwritten\n"},
 		{"code-page letters are copied", {listing("S\\V:P", {fileLine("CAF\xc9", "", "IS")})},
 		    HEADER + copied("S/V:P\\CAF\xc9", "N:/P", "N:\\P\\CAF\xc9")},
+		{"the letters of pages 437 and 850 in either case: one target, the script's bytes unchanged",
+		    {listing("S\\V:P", {fileLine("CAF\x82", "", "IS"), fileLine("CAF\x90", "", "IS"),
+		     fileLine("\xa0", "", "IS"), fileLine("\xb5", "", "IS"), fileLine("CAFE", "", "IS")})},
+		    HEADER + copied("S/V:P\\CAF\x82", "N:/P", "N:\\P\\CAF\x82") +
+		    copied("S/V:P\\CAF\x90", "N:/P", "N:\\P\\CAF\x90") + copied("S/V:P\\\xa0", "N:/P", "N:\\P\\\xa0") +
+		    copied("S/V:P\\\xb5", "N:/P", "N:\\P\\\xb5") + copied("S/V:P\\CAFE", "N:/P", "N:\\P\\CAFE"),
+		    "torbek00: L1: S/V:P\\CAF\\x90 (IS): copied to N:\\P\\CAF\\x90 again: the earlier copy is overwritten\n"
+		    "torbek00: L1: S/V:P\\\\xb5 (IS): copied to N:\\P\\\\xb5 again: the earlier copy is overwritten\n"},
 		{"same target from two volumes",
 		    {listing("S\\SYS:PUBLIC", {fileLine("README", "TXT", "IS")}) +
 		     listing("S\\VOL1:PUBLIC", {fileLine("README", "TXT", "MASTER")})},
