@@ -63,11 +63,22 @@ static const int IOVCAP = 2 + 2 * PIECES;
 static const size_t STACKSIZE = 256UL * 1024;
 
 /*
- * Descriptors kept out of the thread cap: standard input, output and
- * error, the listening socket, and what the C library may open (the
- * protocol database, name service).
+ * Descriptors the daemon holds once it listens: standard input, output
+ * and error, and the listening socket.  The C library's files (the
+ * protocol database and what it loads to read it) are open only while
+ * the daemon sets up, one at a time, and are closed before the listening
+ * socket is made.  Each connection then takes one more.
  */
-static const int FDRESERVE = 16;
+static const int FDOWN = 4;
+
+/*
+ * Descriptors left unused, for what a preloaded library or a sanitizer's
+ * report may open while the daemon serves, where the limit has room for
+ * FDSPARE connections besides them.  Where it has less, connections take
+ * the room first, up to FDSPARE of them, so that a higher limit never
+ * serves fewer clients at once.
+ */
+static const int FDSPARE = 12;
 
 /* after an accept or a thread start fails, look again after this long */
 static const long BACKOFFMS = 500;
@@ -419,22 +430,45 @@ openstdfds(void)
 }
 
 /*
- * How many connections may be open at once: the descriptor limit less
- * FDRESERVE.  Returns 0, after saying why, when that leaves none: every
- * accept would fail.
+ * The least descriptor limit that leaves room for a connection: the
+ * listening socket takes the lowest descriptor not open, a connection
+ * the next.  Besides the standard ones, descriptors that the program
+ * which started the daemon left open may stand in the way.
+ */
+static int
+leastlimit(void)
+{
+	int fd, notopen = 0;
+
+	for (fd = 0; notopen < 2; fd++)
+		if (fcntl(fd, F_GETFD) == -1)
+			notopen++;
+	return fd;
+}
+
+/*
+ * How many connections may be open at once: those the descriptor limit
+ * leaves room for beside FDOWN, less FDSPARE where at least FDSPARE are
+ * left then.  Descriptors left open by whatever started the daemon are
+ * not counted: an accept that they make fail starts a back-off.  Returns
+ * 0, after saying why, when there is room for none: every accept would
+ * fail.
  */
 static int
 threadcap(void)
 {
 	struct rlimit rl;
+	int least, room;
 
 	if (getrlimit(RLIMIT_NOFILE, &rl) == -1 || rl.rlim_cur > INT_MAX)
 		return INT_MAX;
-	if (rl.rlim_cur > FDRESERVE)
-		return (int)rl.rlim_cur - FDRESERVE;
+	if ((int)rl.rlim_cur >= (least = leastlimit())) {
+		room = (int)rl.rlim_cur - FDOWN;
+		return std::max(std::min(room, FDSPARE), room - FDSPARE);
+	}
 	(void)dprintf(STDERR_FILENO, "Vantrel: descriptor limit %d leaves no "
 	    "room for a connection (at least %d needed)\n", (int)rl.rlim_cur,
-	    FDRESERVE + 1);
+	    least);
 	return 0;
 }
 

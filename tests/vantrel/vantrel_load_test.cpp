@@ -320,6 +320,8 @@ TEST_F(VantrelLoad, BacksOffQuietlyWhenDescriptorsOrThreadsRunOutAndLosesNoClien
   } table[] = {
       // 44 descriptors taken of 64: accept fails after 20 connections.
       {"descriptors", {}, "accept: Failed: -1\n"},
+      {"descriptors, 5 taken of 6 (cap 2)", {}, "accept: Failed: -1\n"},
+      {"descriptors, 9 taken of 20 (cap 12)", {}, "accept: Failed: -1\n"},
       {"threads", {}, "pthread_create: Failed: 11\n"},
 #ifndef __SANITIZE_ADDRESS__  // whose shadow memory needs all the address space there is
       {"address space", {}, "pthread_create: Failed: 11\n", 20 * 300 << 10},
@@ -327,7 +329,11 @@ TEST_F(VantrelLoad, BacksOffQuietlyWhenDescriptorsOrThreadsRunOutAndLosesNoClien
   };
   table[0].opt.limits = {{RLIMIT_NOFILE, 64}};
   table[0].opt.spent = 40;
-  table[1].opt.thread_limit = 12;
+  table[1].opt.limits = {{RLIMIT_NOFILE, 6}};
+  table[1].opt.spent = 1;
+  table[2].opt.limits = {{RLIMIT_NOFILE, 20}};
+  table[2].opt.spent = 5;
+  table[3].opt.thread_limit = 12;
   for (const Row &row : table) {
     SCOPED_TRACE(row.what);
     ASSERT_NO_FATAL_FAILURE(Start(row.opt));
@@ -375,6 +381,7 @@ TEST_F(VantrelLoad, StartsNoThreadsBeyondItsCapWhileItsOutputIsStalled) {
   for (auto end = Clock::now() + 2s; Clock::now() < end; std::this_thread::sleep_for(10ms))
     busiest = std::max(busiest, Threads(daemon_->pid()));
   EXPECT_LE(busiest, kCap + 3);
+  EXPECT_EQ(Descriptors(daemon_->pid()).size(), 4 + kCap) << "one for each connection beside its own four";
   Figure("output stalled, " + std::to_string(kClients) + " clients, cap " + std::to_string(kCap) + ": at most " +
          std::to_string(busiest) + " threads");
 

@@ -14,27 +14,31 @@ struct Conversation {
   const char *what;
   std::vector<std::string> pieces;  // sent one at a time, each after the last is printed
   bool reset;                       // end with a reset rather than a close
+  rlim_t files = 0;                 // a new daemon at this descriptor limit; 0: the last one
 };
 
-// At a descriptor limit of 17, the least that leaves room for a
+// At a descriptor limit of 5, the least that leaves room for a
 // connection, the daemon serves one client at a time.
-TEST_F(Vantrel, PrintsEveryConversationLineForLineWhateverItsArgumentsAtTheLeastDescriptorLimit) {
+TEST_F(Vantrel, PrintsEveryConversationLineForLineWhateverItsArgumentsAtLowDescriptorLimits) {
   const Conversation table[] = {
-      {"silent until it closes", {}, false},
+      {"silent until it closes", {}, false, 5},
       {"one short line", {"hello, world\n"}, false},
-      {"two lines one at a time", {"first\n", "second\n"}, false},
+      {"two lines one at a time", {"first\n", "second\n"}, false, 8},
       {"a zero byte ends what is printed of a piece", {std::string("abc\0def\n", 8), "ghi\n"}, false},
-      {"percent signs as sent", {"100% %s %d %n %%\n"}, false},
+      {"percent signs as sent", {"100% %s %d %n %%\n"}, false, 10},
       {"text without a line feed runs into the next line", {"no line feed", "more"}, false},
-      {"a reset after a line", {"bye\n"}, true},
+      {"a reset after a line", {"bye\n"}, true, 16},
       {"a reset at once", {}, true},
   };
   DaemonOptions opt;
   opt.args = {"-p", "9000", "--help", "%n%s"};
-  opt.limits = {{RLIMIT_NOFILE, 17}};
-  ASSERT_NO_FATAL_FAILURE(Start(opt));
   for (const Conversation &conv : table) {
     SCOPED_TRACE(conv.what);
+    if (conv.files > 0) {
+      daemon_.reset();
+      opt.limits = {{RLIMIT_NOFILE, conv.files}};
+      ASSERT_NO_FATAL_FAILURE(Start(opt));
+    }
     size_t start = daemon_->Output().size();
     Client c;
     ASSERT_NO_FATAL_FAILURE(Connect(c));
@@ -44,8 +48,10 @@ TEST_F(Vantrel, PrintsEveryConversationLineForLineWhateverItsArgumentsAtTheLeast
       return daemon_->Output().substr(start);
     };
     // The acceptance line goes out with what the first read found, so a
-    // client that has sent nothing shows that line alone.
+    // client that has sent nothing shows that line alone, however long.
     ASSERT_EQ(printed(), want);
+    bool silent = conv.pieces.empty() && !conv.reset;
+    EXPECT_FALSE(silent && daemon_->WaitFor([&](const std::string &t) { return t.size() > start + want.size(); }, 2500ms));
     for (const std::string &piece : conv.pieces) {
       ASSERT_TRUE(c.Send(piece));
       want += Ready(c.peer()) + piece.substr(0, piece.find('\0'));
@@ -84,7 +90,9 @@ TEST_F(Vantrel, PrintsALargeMessageInPiecesOfAtMost255BytesEachAfterItsReadiness
 }
 
 TEST_F(Vantrel, ServesTwoClientsAtOnceEachWithItsOwnLines) {
-  ASSERT_NO_FATAL_FAILURE(Start());
+  DaemonOptions opt;
+  opt.limits = {{RLIMIT_NOFILE, 6}};
+  ASSERT_NO_FATAL_FAILURE(Start(opt));
   Client a, b;
   ASSERT_NO_FATAL_FAILURE(Connect(a));
   ASSERT_NO_FATAL_FAILURE(Connect(b));
@@ -294,11 +302,14 @@ TEST_F(Vantrel, SaysWhyOnStandardErrorAndEndsWithStatus1WhenItCannotServe) {
     DaemonOptions::Output output;
     rlim_t files;  // its descriptor limit; 0: the test's
     const char *message;
+    int spent = 0;  // descriptors it inherits open
   } table[] = {
       {"a full device", DaemonOptions::kFull, 0, "error writing standard output: No space left on device"},
       {"a pipe whose reader has gone", DaemonOptions::kGone, 0, "error writing standard output: Broken pipe"},
-      {"a descriptor limit of 16", DaemonOptions::kRead, 16,
-       "descriptor limit 16 leaves no room for a connection (at least 17 needed)"},
+      {"a descriptor limit of 4", DaemonOptions::kRead, 4,
+       "descriptor limit 4 leaves no room for a connection (at least 5 needed)"},
+      {"a descriptor limit of 6 with 2 descriptors inherited", DaemonOptions::kRead, 6,
+       "descriptor limit 6 leaves no room for a connection (at least 7 needed)", 2},
   };
   for (const auto &row : table) {
     SCOPED_TRACE(row.what);
@@ -306,6 +317,7 @@ TEST_F(Vantrel, SaysWhyOnStandardErrorAndEndsWithStatus1WhenItCannotServe) {
     opt.output = row.output;
     opt.ignored = {SIGPIPE};
     if (row.files > 0) opt.limits = {{RLIMIT_NOFILE, row.files}};
+    opt.spent = row.spent;
     daemon_ = std::make_unique<Daemon>(opt);
     Client c;
     if (daemon_->WaitListening()) {
