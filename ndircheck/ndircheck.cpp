@@ -80,11 +80,12 @@ convert(iconv_t cd, const std::string &text, std::string &out)
 	char *in = const_cast<char *>(text.data());
 	size_t inLeft = text.size(), outLeft = 4 * text.size();
 
+	if (cd == reinterpret_cast<iconv_t>(-1))
+		return false;
 	out.assign(outLeft, '\0');
 	char *to = &out[0];
 	iconv(cd, nullptr, nullptr, nullptr, nullptr);
-	if (cd == reinterpret_cast<iconv_t>(-1) ||
-	    iconv(cd, &in, &inLeft, &to, &outLeft) == static_cast<size_t>(-1))
+	if (iconv(cd, &in, &inLeft, &to, &outLeft) == static_cast<size_t>(-1))
 		return false;
 	out.resize(out.size() - outLeft);
 	return true;

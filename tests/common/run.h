@@ -89,6 +89,9 @@ run(const std::vector<std::string> &argv, const std::string *input = nullptr)
 	return r;
 }
 
+/* A path as a word of a shell command, whatever it holds but a quote. */
+#define SH(path) "'" path "'"
+
 /* A command line for the shell, and the status and messages it must end with. */
 struct Failure {
 	const char *name, *command;

@@ -442,33 +442,33 @@ TEST(Ndircheck, ChecksTheExampleMigrationAsItsManualPageShows)
 TEST(Ndircheck, RefusesAWrongCommandLine)
 {
 	const std::string usage = "usage: ndircheck [-t] [-C CODEPAGE] [-d LETTER=DIR]... [-s FILE] listing...\n";
-	const std::string l = EXAMPLES "/oldserv-sys.lst";
+	const std::string l = EXAMPLES "/oldserv-sys.lst", ql = SH(EXAMPLES "/oldserv-sys.lst");
 	struct {
 		const char *name;
 		std::string command, err;
 	} cases[] = {
-		{"no listing", NDIRCHECK, "ndircheck: no listing named\n" + usage},
-		{"only options", NDIRCHECK " -d O=/tmp", "ndircheck: no listing named\n" + usage},
-		{"unknown option", NDIRCHECK " -x " + l, "ndircheck: unknown option -x\n" + usage},
-		{"unknown long option", NDIRCHECK " --times " + l, "ndircheck: unknown option --times\n" + usage},
-		{"-d without argument", NDIRCHECK " " + l + " -d", "ndircheck: -d needs an argument\n" + usage},
-		{"-d without letter", NDIRCHECK " -d /tmp " + l, "ndircheck: -d /tmp: not LETTER=DIR\n" + usage},
-		{"-d without directory", NDIRCHECK " -d O= " + l, "ndircheck: -d O=: not LETTER=DIR\n" + usage},
-		{"-d twice for a drive", NDIRCHECK " -d O=/tmp -d o=/tmp " + l,
+		{"no listing", SH(NDIRCHECK), "ndircheck: no listing named\n" + usage},
+		{"only options", SH(NDIRCHECK) " -d O=/tmp", "ndircheck: no listing named\n" + usage},
+		{"unknown option", SH(NDIRCHECK) " -x " + ql, "ndircheck: unknown option -x\n" + usage},
+		{"unknown long option", SH(NDIRCHECK) " --times " + ql, "ndircheck: unknown option --times\n" + usage},
+		{"-d without argument", SH(NDIRCHECK) " " + ql + " -d", "ndircheck: -d needs an argument\n" + usage},
+		{"-d without letter", SH(NDIRCHECK) " -d /tmp " + ql, "ndircheck: -d /tmp: not LETTER=DIR\n" + usage},
+		{"-d without directory", SH(NDIRCHECK) " -d O= " + ql, "ndircheck: -d O=: not LETTER=DIR\n" + usage},
+		{"-d twice for a drive", SH(NDIRCHECK) " -d O=/tmp -d o=/tmp " + ql,
 		    "ndircheck: -d O is given twice\n" + usage},
-		{"-t without -d", NDIRCHECK " -t " + l, "ndircheck: -t needs -d: times are checked only in a check\n" +
+		{"-t without -d", SH(NDIRCHECK) " -t " + ql, "ndircheck: -t needs -d: times are checked only in a check\n" +
 		    usage},
-		{"an unknown code page", NDIRCHECK " -C 9999 " + l, "ndircheck: -C 9999: a code page that iconv does not know\n" +
+		{"an unknown code page", SH(NDIRCHECK) " -C 9999 " + ql, "ndircheck: -C 9999: a code page that iconv does not know\n" +
 		    usage},
-		{"-s without -d", NDIRCHECK " -s /tmp/x " + l, "ndircheck: -s needs -d: the script copies again what a check "
+		{"-s without -d", SH(NDIRCHECK) " -s /tmp/x " + ql, "ndircheck: -s needs -d: the script copies again what a check "
 		    "finds\n" + usage},
-		{"a drive no file is copied to", NDIRCHECK " -d N=/tmp -d q=/tmp " + l, "ndircheck: -d Q: the listings copy no "
+		{"a drive no file is copied to", SH(NDIRCHECK) " -d N=/tmp -d q=/tmp " + ql, "ndircheck: -d Q: the listings copy no "
 		    "file to Q: (they copy to N:)\n" + usage},
-		{"a script that cannot be written", NDIRCHECK " -d N=/tmp -s /nonexistent/x " + l,
+		{"a script that cannot be written", SH(NDIRCHECK) " -d N=/tmp -s /nonexistent/x " + ql,
 		    "ndircheck: /nonexistent/x: No such file or directory\n"},
-		{"a mapped directory that is not there", NDIRCHECK " -d N=/tmp -d O=/nonexistent " + l,
+		{"a mapped directory that is not there", SH(NDIRCHECK) " -d N=/tmp -d O=/nonexistent " + ql,
 		    "ndircheck: /nonexistent: No such file or directory\n"},
-		{"a mapped directory that is a file", NDIRCHECK " -d O=" + l + " " + l,
+		{"a mapped directory that is a file", SH(NDIRCHECK) " -d O=" + ql + " " + ql,
 		    "ndircheck: " + l + ": Not a directory\n"},
 	};
 	for (const auto &c : cases) {
@@ -482,9 +482,9 @@ TEST(Ndircheck, RefusesAWrongCommandLine)
 TEST(Ndircheck, FailsWhenItCannotWriteOrRead)
 {
 	expectFailures({
-		{"plan to a full disk", NDIRCHECK " " EXAMPLES "/oldserv-users.lst > /dev/full", 1,
+		{"plan to a full disk", SH(NDIRCHECK) " " SH(EXAMPLES "/oldserv-users.lst") " > /dev/full", 1,
 		    "ndircheck: error writing standard output\n"},
-		{"read error", NDIRCHECK " /proc/self/mem " EXAMPLES "/oldserv-users.lst", 2,
+		{"read error", SH(NDIRCHECK) " /proc/self/mem " SH(EXAMPLES "/oldserv-users.lst"), 2,
 		    "input in flex scanner failed\n"},
 	});
 }

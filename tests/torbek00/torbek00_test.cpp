@@ -27,16 +27,16 @@ copied(const std::string &source, const std::string &dir, const std::string &tar
 
 TEST(Torbek00, WritesTheScriptForTheExampleListings)
 {
-	const std::string examples = EXAMPLES "/oldserv-sys.lst " EXAMPLES "/oldserv-users.lst "
-	    EXAMPLES "/acctsrv-data.lst";
+	const std::string examples = SH(EXAMPLES "/oldserv-sys.lst") " " SH(EXAMPLES "/oldserv-users.lst") " "
+	    SH(EXAMPLES "/acctsrv-data.lst");
 	std::string users = run({TORBEK00, EXAMPLES "/oldserv-users.lst"}).out;
 	struct {
 		const char *name;
 		std::string command, script;
 	} cases[] = {
-		{"to a pipe", TORBEK00 " " + examples, slurp(GOLDEN)},
-		{"to a file", TORBEK00 " " + examples + " > \"$0\" && cat \"$0\"", slurp(GOLDEN)},
-		{"saved on DOS", TORBEK00 " " EXAMPLES "/dos/oldserv-users.lst", users},
+		{"to a pipe", SH(TORBEK00) " " + examples, slurp(GOLDEN)},
+		{"to a file", SH(TORBEK00) " " + examples + " > \"$0\" && cat \"$0\"", slurp(GOLDEN)},
+		{"saved on DOS", SH(TORBEK00) " " SH(EXAMPLES "/dos/oldserv-users.lst"), users},
 	};
 	for (const auto &c : cases) {
 		char tmp[] = "/tmp/scriptXXXXXX";
@@ -251,9 +251,9 @@ TEST(Torbek00, ReportsFilesItCannotOpenAndGoesOn)
 TEST(Torbek00, FailsWhenItCannotWriteOrRead)
 {
 	expectFailures({
-		{"full disk", TORBEK00 " " EXAMPLES "/oldserv-users.lst > /dev/full", 1,
+		{"full disk", SH(TORBEK00) " " SH(EXAMPLES "/oldserv-users.lst") " > /dev/full", 1,
 		    "torbek00: error writing standard output\n"},
-		{"read error", TORBEK00 " /proc/self/mem " EXAMPLES "/oldserv-users.lst", 2,
+		{"read error", SH(TORBEK00) " /proc/self/mem " SH(EXAMPLES "/oldserv-users.lst"), 2,
 		    "input in flex scanner failed\n"},
 	});
 }
