@@ -301,7 +301,7 @@ Checker::check(const Level &at, const Copy &c)
 	if (redo) {
 		NdirOutcome o = {};
 		o.r = m.Record(c), o.fate = NDIR_COPIED;
-		o.Compose();
+		o.Compose(m.page.fold);
 		const auto &lines = script.Lines(o);
 		redo->write(lines.buf, static_cast<std::streamsize>(lines.n));
 	}

@@ -145,7 +145,7 @@ ndircheck::origin(const NdirRecord &r)
 	auto [at, added] = blockOrigins.try_emplace(r.owner, m.origins.size());
 	if (added) {
 		std::string shown;
-		NdirTargetGroup(r, [&shown](const char *piece) { shown += piece; });
+		NdirTargetDirectory(r, [&shown](const char *piece) { shown += piece; }, false);
 		Folder &f = m.folders.try_emplace(dosKey(shown, m.page.fold), Folder{shown, {}}).first->second;
 		m.origins.push_back({r.server, r.volume, r.path ? r.path : "", r.owner, &f});
 	}
@@ -161,18 +161,18 @@ ndircheck::Take(const NdirOutcome &o)
 		return;
 	}
 	Copy c = {origin(o.r), 0, static_cast<uint32_t>(m.copies.size()), {}, {}, o.size, o.time};
-	snprintf(c.name, sizeof c.name, "%s", o.r.name);
+	strncpy(c.name, o.r.name, sizeof c.name - 1);
 
 	/* A target with no part after the drive has an empty last part. */
-	std::string key = dosKey(m.Target(c), m.page.fold);
+	std::string_view key(o.key.buf, o.key.n);
 	size_t cut = std::min(key.rfind('\\'), key.size());
-	snprintf(c.leaf, sizeof c.leaf, "%s", key.c_str() + std::min(cut + 1, key.size()));
-	key.resize(cut);
+	key.substr(std::min(cut + 1, key.size())).copy(c.leaf, sizeof c.leaf - 1);
+	key = key.substr(0, cut);
 	/* The files of a block mostly share their directory. */
 	if (m.dirs.empty() || m.dirs[last] != key) {
-		auto [at, added] = m.dirIndex.try_emplace(key, m.dirs.size());
+		auto [at, added] = m.dirIndex.try_emplace(std::string(key), m.dirs.size());
 		if (added)
-			m.dirs.push_back(key);
+			m.dirs.push_back(std::string(key));
 		last = at->second;
 	}
 	c.dir = last;
@@ -199,12 +199,14 @@ Migration::Settle()
 	    [this](uint32_t a, uint32_t b) { return partsBefore(dirs[a], dirs[b]); });
 	for (uint32_t i = 0; i < byKey.size(); i++)
 		rank[byKey[i]] = i;
+	/* A leaf is padded with NULs: whole arrays compare as their text. */
 	auto sameTarget = [](const Copy &a, const Copy &b) {
-		return a.dir == b.dir && strcmp(a.leaf, b.leaf) == 0;
+		return a.dir == b.dir && memcmp(a.leaf, b.leaf, sizeof a.leaf) == 0;
 	};
 	std::sort(copies.begin(), copies.end(), [&](const Copy &a, const Copy &b) {
 		if (!sameTarget(a, b))
-			return rank[a.dir] != rank[b.dir] ? rank[a.dir] < rank[b.dir] : strcmp(a.leaf, b.leaf) < 0;
+			return rank[a.dir] != rank[b.dir] ? rank[a.dir] < rank[b.dir] :
+			    memcmp(a.leaf, b.leaf, sizeof a.leaf) < 0;
 		return a.order < b.order;
 	});
 

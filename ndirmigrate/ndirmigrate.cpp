@@ -309,19 +309,25 @@ NdirDosKey(const char *target, char *key, const NdirFold &fold)
  * whose < and > the interpreter would take for redirections.
  */
 void
-NdirOutcome::Compose()
+NdirOutcome::Compose(const NdirFold &fold)
 {
 	const char *specials = fate == NDIR_INCOMPLETE ? "%&^<>" : NDIR_SCRIPT_SPECIALS;
 
 	source.clear();
 	target.clear();
+	key.clear();
 	NdirSourceName(r, [this, specials](const char *piece) { NdirEscape(source, piece, specials); });
 	if (fate != NDIR_COPIED)
 		return;
-	NdirTargetDirectory(r, [this](const char *piece) { NdirEscape(target, piece); });
+	NdirTargetDirectory(r, [this](const char *piece) {
+		NdirEscape(target, piece);
+		key << piece;
+	});
 	directory = target.n;
 	target << "\\";
 	NdirEscape(target, r.name);
+	key << "\\" << r.name;
+	key.n = NdirDosKey(key.buf, key.buf, fold);
 }
 
 static const char HEADER[] = "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
@@ -377,12 +383,36 @@ NdirScript::Lines(const NdirOutcome &o)
 }
 
 bool
-NdirTargets::Add(const char *target)
+NdirTargets::Add(const NdirText<NDIR_TARGET_MAX> &key)
 {
-	char key[NDIR_TARGET_MAX + 1];
-	size_t n = NdirDosKey(target, key, fold);
+	return insert(std::hash<std::string_view>()(std::string_view(key.buf, key.n)));
+}
 
-	return hashes.insert(std::hash<std::string_view>()(std::string_view(key, n))).second;
+bool
+NdirTargets::insert(uint64_t hash)
+{
+	/* 0 marks a free slot: the one hash in 2^64 that is 0 counts as 1. */
+	if (hash == 0)
+		hash = 1;
+	if (4 * (used + 1) > 3 * slots.size()) {
+		/* The targets of a small listing fit the first table. */
+		std::vector<uint64_t> old(slots.empty() ? 1024 : 2 * slots.size());
+		old.swap(slots);
+		used = 0;
+		for (uint64_t h : old)
+			if (h != 0)
+				insert(h);
+	}
+	size_t mask = slots.size() - 1;
+	for (size_t i = hash & mask;; i = (i + 1) & mask) {
+		if (slots[i] == hash)
+			return false;
+		if (slots[i] == 0) {
+			slots[i] = hash;
+			used++;
+			return true;
+		}
+	}
 }
 
 int
@@ -403,11 +433,11 @@ NdirMigrate::FileUpdate()
 		NdirWarnRecord(o.r, o.reason);
 		NdirProgramFail();
 	} else
-		o.Compose();
+		o.Compose(targets.fold);
 	if (o.fate == NDIR_INCOMPLETE)
 		NdirWarnRecord(o.r, o.reason);
 	Take(o);
-	if (o.fate == NDIR_COPIED && !targets.Add(o.target.buf)) {
+	if (o.fate == NDIR_COPIED && !targets.Add(o.key)) {
 		std::string again = "copied to ";
 		NdirProgramShow(again, o.target.buf);
 		NdirWarnRecord(o.r, (again + " again: the earlier copy is overwritten").c_str());

@@ -15,7 +15,7 @@
 #include <ctime>
 #include <istream>
 #include <ostream>
-#include <unordered_set>
+#include <vector>
 
 #include "ndirlexer.h"
 
@@ -73,25 +73,22 @@ NdirSourceName(const NdirRecord &r, Add add)
 	add(r.name ? r.name : "<FileName>");
 }
 
-/* The owner's part of the target: O:\FOLDER, or N:\ for the shared accounts. */
+/*
+ * The owner's part of the target, O:\FOLDER or N:\ for the shared
+ * accounts, and with `directory' all the target directory: N:\PATH, or
+ * O:\FOLDER\OLDSERV\PATH.
+ */
 template <class Add> void
-NdirTargetGroup(const NdirRecord &r, Add add)
+NdirTargetDirectory(const NdirRecord &r, Add add, bool directory = true)
 {
 	const char *folder = NdirOwnerFolder(r.owner);
 
 	add(folder ? NDIR_PERSONAL_ROOT : NDIR_SHARED_ROOT);
 	if (folder)
 		add(folder);
-}
-
-/* The target directory: N:\PATH, or O:\FOLDER\OLDSERV\PATH. */
-template <class Add> void
-NdirTargetDirectory(const NdirRecord &r, Add add)
-{
-	NdirTargetGroup(r, add);
-	if (NdirOwnerFolder(r.owner))
+	if (folder && directory)
 		add(NDIR_OLD_SERVER);
-	if (r.path)
+	if (r.path && directory)
 		add(r.path);
 }
 
@@ -144,7 +141,7 @@ const NdirFold &NdirDosFold();
 
 /*
  * The target as the new drives compare it, into `key' (room for the
- * target and its NUL), returning its length: "/" and "\" alike, a run of
+ * target and its NUL; it may be `target' itself), returning its length: "/" and "\" alike, a run of
  * separators as one, no separator at the end, letters folded.
  */
 size_t NdirDosKey(const char *target, char *key, const NdirFold &fold);
@@ -214,9 +211,10 @@ struct NdirOutcome {
 	NdirText<NDIR_SOURCE_MAX> source;
 	NdirText<NDIR_TARGET_MAX> target;	/* a copy's only */
 	size_t directory;			/* the target's directory: its first characters */
+	NdirText<NDIR_TARGET_MAX> key;		/* a copy's target as the new drives compare it */
 
-	/* Composes the source and the target from r and fate. */
-	void Compose();
+	/* Composes the source and the target from r and fate, the key by `fold'. */
+	void Compose(const NdirFold &fold);
 };
 
 /*
@@ -236,19 +234,25 @@ private:
 
 /*
  * The copy targets of a run, as 64-bit hashes of their DOS form: two
- * different targets are taken for one with odds of about n * n / 2^65
- * for n targets.
+ * different targets are taken for one with odds of about n * n / 2^65 for
+ * n targets.  They lie in an open-addressed table kept from 3/8 to 3/4
+ * full: 11 to 22 bytes a target, where a node-based set takes 40 and a
+ * pointer to follow on every look-up (a third of ndircheck's time).
  */
 class NdirTargets {
 public:
 	explicit NdirTargets(const NdirFold &fold) : fold(fold) {}
 
-	/* Adds a target as the script writes it; false when DOS takes it for one added before. */
-	bool Add(const char *target);
+	/* Adds a target's key (NdirOutcome::key); false when it was added before. */
+	bool Add(const NdirText<NDIR_TARGET_MAX> &key);
+
+	const NdirFold &fold;	/* how the run's targets compare */
 
 private:
-	const NdirFold &fold;
-	std::unordered_set<uint64_t> hashes;
+	bool insert(uint64_t hash);
+
+	std::vector<uint64_t> slots;	/* a power of two of them; 0 marks a free one */
+	size_t used = 0;
 };
 
 /*

@@ -210,12 +210,18 @@ TEST(Targets, FindEveryTargetAddedAgainAmongThousands)
 {
 	NdirTargets targets(NdirDosFold());
 	int again = 0;
+	auto added = [&targets](const std::string &target) {
+		NdirText<NDIR_TARGET_MAX> key;
+		key << target.c_str();
+		key.n = NdirDosKey(key.buf, key.buf, targets.fold);
+		return targets.Add(key);
+	};
 
 	for (int round = 0; round < 2; round++)
 		for (int i = 0; i < 3000; i++) {
 			std::string root = "N:\\\\R" + std::to_string(i);
 			std::string spread = "O:\\U" + std::to_string(i) + "\\OLDSERV\\\\F" + std::to_string(i % 7);
-			again += !targets.Add(root.c_str()) + !targets.Add(spread.c_str());
+			again += !added(root) + !added(spread);
 			EXPECT_EQ(again, round * (2 * i + 2)) << i;
 		}
 }
