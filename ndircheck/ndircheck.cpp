@@ -107,6 +107,13 @@ CodePage::Open(const std::string &name)
 	return true;
 }
 
+CodePage::~CodePage()
+{
+	for (iconv_t cd : {fromTree, toShown})
+		if (cd != reinterpret_cast<iconv_t>(-1))
+			iconv_close(cd);
+}
+
 bool
 CodePage::FromTree(const std::string &name, std::string &inPage) const
 {

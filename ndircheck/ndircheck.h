@@ -64,6 +64,10 @@ struct CodePage {
 	NdirFold fold = NDIR_ASCII_FOLD;
 	iconv_t fromTree = reinterpret_cast<iconv_t>(-1), toShown = reinterpret_cast<iconv_t>(-1);
 
+	CodePage() = default;
+	CodePage(const CodePage &) = delete;
+	CodePage &operator=(const CodePage &) = delete;
+	~CodePage();
 	/* False when iconv does not know the page. */
 	bool Open(const std::string &name);
 	/* A name of the tree in the page; false where it is no UTF-8 of its letters. */
