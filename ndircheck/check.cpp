@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <numeric>
 #include <string_view>
 #include <unordered_map>
 
@@ -327,10 +328,8 @@ int
 Checker::Summary()
 {
 	std::string s;
-	uint64_t checked = 0;
+	uint64_t checked = std::accumulate(std::begin(found), std::end(found), uint64_t(0));
 
-	for (uint64_t n : found)
-		checked += n;
 	for (const auto &[drive, files] : unmapped)
 		s += "ndircheck: " + drive + " is not mapped (no -d " + drive.substr(0, 1) + "=DIR): " +
 		    std::to_string(files) + " files not checked\n";

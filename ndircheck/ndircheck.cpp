@@ -80,7 +80,7 @@ convert(iconv_t cd, const std::string &text, std::string &out)
 	char *in = const_cast<char *>(text.data());
 	size_t inLeft = text.size(), outLeft = 4 * text.size();
 
-	if (cd == reinterpret_cast<iconv_t>(-1))
+	if (cd == nullptr)
 		return false;
 	out.assign(outLeft, '\0');
 	char *to = &out[0];
@@ -91,27 +91,36 @@ convert(iconv_t cd, const std::string &text, std::string &out)
 	return true;
 }
 
+/* A conversion of iconv's, or null where it has none. */
+static iconv_t
+conversion(const char *to, const char *from)
+{
+	iconv_t cd = iconv_open(to, from);
+
+	return reinterpret_cast<intptr_t>(cd) == -1 ? nullptr : cd;
+}
+
 bool
 CodePage::Open(const std::string &name)
 {
 	/* iconv knows the pages of DOS as CP437, CP850, ... */
 	std::string page = name.find_first_not_of("0123456789") == std::string::npos ? "CP" + name : name;
 
-	fromTree = iconv_open(page.c_str(), "UTF-8");
-	if (fromTree == reinterpret_cast<iconv_t>(-1) || !NdirAddCodePage(fold, page.c_str()))
+	fromTree = conversion(page.c_str(), "UTF-8");
+	if (fromTree == nullptr || !NdirAddCodePage(fold, page.c_str()))
 		return false;
 	const char *locale = setlocale(LC_CTYPE, "");
 	if (locale && strcmp(nl_langinfo(CODESET), "UTF-8") == 0)
-		toShown = iconv_open("UTF-8", page.c_str());
-	setlocale(LC_CTYPE, "C");
+		toShown = conversion("UTF-8", page.c_str());
+	(void)setlocale(LC_CTYPE, "C");
 	return true;
 }
 
 CodePage::~CodePage()
 {
 	for (iconv_t cd : {fromTree, toShown})
-		if (cd != reinterpret_cast<iconv_t>(-1))
-			iconv_close(cd);
+		if (cd != nullptr)
+			(void)iconv_close(cd);
 }
 
 bool

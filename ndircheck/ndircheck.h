@@ -62,7 +62,7 @@ struct Copy {
  */
 struct CodePage {
 	NdirFold fold = NDIR_ASCII_FOLD;
-	iconv_t fromTree = reinterpret_cast<iconv_t>(-1), toShown = reinterpret_cast<iconv_t>(-1);
+	iconv_t fromTree = nullptr, toShown = nullptr;	/* null: none */
 
 	CodePage() = default;
 	CodePage(const CodePage &) = delete;

@@ -186,7 +186,7 @@ field(const char *text)
 }
 
 static Rule
-rule(const char *reason)
+rankOf(const char *reason)
 {
 	return reason ? static_cast<Rule>(std::find(REASONS, REASONS + NONE, reason) - REASONS) : NONE;
 }
@@ -228,7 +228,7 @@ NdirJudgeFile(const NdirRecord &r, const NdirFile &facts, NdirVerdict volume, co
 	*reason = INCOMPLETE;
 	if (!r.owner || !r.server || !r.volume || !r.name)
 		return NDIR_INCOMPLETE;
-	Rule first = std::min({rule(volume.reason), judgeField(r.name, true, true),
+	Rule first = std::min({rankOf(volume.reason), judgeField(r.name, true, true),
 	    judgeField(r.owner, true, true)});
 	if (facts.cut & (NDIR_NAME_FIELD | NDIR_EXTENSION_FIELD))
 		first = std::min(first, CUT);
@@ -248,7 +248,7 @@ NdirAddCodePage(NdirFold &fold, const char *codepage)
 	locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
 	wchar_t letter[256] = {};
 
-	if (toUnicode == reinterpret_cast<iconv_t>(-1) || unicode == nullptr) {
+	if (reinterpret_cast<intptr_t>(toUnicode) == -1 || unicode == nullptr) {
 		if (unicode)
 			freelocale(unicode);
 		return false;
@@ -267,11 +267,9 @@ NdirAddCodePage(NdirFold &fold, const char *codepage)
 			    upper != static_cast<wint_t>(u < 0x80 ? u : letter[u]))
 				continue;
 			/* Everything folded as the lower letter is, is folded as the upper one. */
-			for (char &c : fold.of)
-				if (c == from)
-					c = to;
+			std::replace(std::begin(fold.of), std::end(fold.of), from, to);
 		}
-	iconv_close(toUnicode);
+	(void)iconv_close(toUnicode);
 	freelocale(unicode);
 	return true;
 }

@@ -274,7 +274,7 @@ protected:
 private:
 	NdirTargets &targets;
 	NdirVerdict volume = {false, nullptr};
-	NdirOutcome o;
+	NdirOutcome o{};
 };
 
 /* A warning about a record: its source name and owner, shown safely, and the text. */
