@@ -22,7 +22,7 @@ skip() {
 
 need() {
 	command -v "$1" >/dev/null 2>&1 ||
-	    fail "$1 not found: install the package $2"
+	    skip "$1 not found: install the package $2"
 }
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ndir-packaging.XXXXXX")
@@ -107,18 +107,42 @@ check_consumers() {
 	CASES
 }
 
-# copy_sources DIR: the sources under test as git sees them (tracked files
-# and new ones that .gitignore lets in, so no build trees) into DIR, made a
-# repository of one commit, where `git status` then names whatever a
-# build leaves behind.
+# source_ignore: the patterns of the files that the source package leaves
+# out (CPACK_SOURCE_IGNORE_FILES), one a line, as grep -E reads them.
+source_ignore() {
+	sed -n 's/^set(CPACK_SOURCE_IGNORE_FILES "\(.*\)")$/\1/p' \
+	    "$BUILD_DIR/CPackSourceConfig.cmake" | tr ';' '\n'
+}
+
+# copy_tree DIR: the sources under test, without build trees, into DIR:
+# in a git checkout as git sees them (tracked files and new ones that
+# .gitignore lets in), elsewhere every file that the source package takes.
+# The copy's modes follow the umask.
+copy_tree() {
+	if command -v git >/dev/null 2>&1 &&
+	    top=$(git -C "$SOURCE_DIR" rev-parse --show-prefix 2>/dev/null) && [ -z "$top" ]; then
+		(cd "$SOURCE_DIR" && git ls-files -z -co --exclude-standard |
+		    xargs -0 sh -c 'for f; do [ ! -e "$f" ] || printf "%s\0" "$f"; done' sh)
+	else
+		source_ignore >"$scratch/ignore"
+		[ -s "$scratch/ignore" ] || fail "no CPACK_SOURCE_IGNORE_FILES in $BUILD_DIR"
+		case $BUILD_DIR in
+		"$SOURCE_DIR"/*) build=./${BUILD_DIR#"$SOURCE_DIR"/} ;;
+		*) build=/ ;;
+		esac
+		(cd "$SOURCE_DIR" && find . -path "$build" -prune -o ! -type d -print0) |
+		    sed -z 's|^\.||' | grep -zEv -f "$scratch/ignore" | sed -z 's|^|.|'
+	fi >"$scratch/files" || fail "cannot list the files of $SOURCE_DIR"
+	mkdir -p "$1"
+	(cd "$SOURCE_DIR" && tar --null -T "$scratch/files" -cf -) |
+	    tar -C "$1" --no-same-permissions -xf - || fail "cannot copy $SOURCE_DIR"
+}
+
+# copy_sources DIR: copy_tree DIR, made a repository of one commit, where
+# `git status` then names whatever a build leaves behind.
 copy_sources() {
 	need git git
-	git -C "$SOURCE_DIR" rev-parse --is-inside-work-tree >/dev/null 2>&1 ||
-	    skip "$SOURCE_DIR is no git checkout, whose .gitignore names what to copy"
-	mkdir -p "$1"
-	(cd "$SOURCE_DIR" && git ls-files -z -co --exclude-standard |
-	    xargs -0 sh -c 'for f; do [ ! -e "$f" ] || printf "%s\0" "$f"; done' sh |
-	    tar --null -T - -cf -) | tar -C "$1" -xf - || fail "cannot copy $SOURCE_DIR"
+	copy_tree "$1"
 	if ! { git -C "$1" -c init.defaultBranch=main init -q &&
 	    git -C "$1" add -A &&
 	    git -C "$1" -c user.name=test -c user.email=test@localhost \

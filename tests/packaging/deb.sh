@@ -29,8 +29,7 @@ build_packages "$src"
 left=$(git -C "$src" status --porcelain)
 [ -z "$left" ] || fail "the package build leaves files that .gitignore lets in:
 $left"
-sed -n 's/^set(CPACK_SOURCE_IGNORE_FILES "\(.*\)")$/\1/p' \
-    "$BUILD_DIR/CPackSourceConfig.cmake" | tr ';' '\n' >"$scratch/ignore"
+source_ignore >"$scratch/ignore"
 [ -s "$scratch/ignore" ] || fail "no CPACK_SOURCE_IGNORE_FILES in $BUILD_DIR"
 left=$(git -C "$src" status --porcelain --ignored | sed -n 's|^!! |/|p' |
     grep -Ev -f "$scratch/ignore" || :)

@@ -306,12 +306,17 @@ class Daemon {
     std::vector<std::string> env;
     bool preload = !opt.fault.empty() || opt.thread_limit > 0;
     for (char **e = environ; *e != nullptr; e++)
-      if (!preload || strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.emplace_back(*e);
+      if (!preload || (strncmp(*e, "ASAN_OPTIONS=", 13) != 0 && strncmp(*e, "LD_LIBRARY_PATH=", 16) != 0))
+        env.emplace_back(*e);
     if (preload) {
       // The preloaded library comes before the sanitizer runtime.
       const char *asan = getenv("ASAN_OPTIONS");
       env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0");
-      env.push_back("LD_PRELOAD=" FAULT_PATH);
+      // LD_PRELOAD splits at spaces, which the build's path may hold: the
+      // library is named alone and found in its folder.
+      const char *libs = getenv("LD_LIBRARY_PATH");
+      env.push_back(std::string("LD_LIBRARY_PATH=" FAULT_DIR) + (libs && *libs ? ":" + std::string(libs) : ""));
+      env.push_back("LD_PRELOAD=" FAULT_NAME);
       env.push_back("VANTREL_FAULT=" + opt.fault);
       env.push_back("VANTREL_THREAD_LIMIT=" + std::to_string(opt.thread_limit));
     }
