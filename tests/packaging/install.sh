@@ -26,6 +26,11 @@ check_tree() {
 	    "$dir/lib/systemd/system/vantrel.service" ||
 	    fail "the unit does not start $prefix/$BINDIR/Vantrel"
 
+	# The pages' examples name the example listings under the prefix.
+	have=$(grep -h '^\(\.Dl \)\{0,1\}\$ ex=' "$dir/$MANDIR"/man*/* | sed 's/^\.Dl //' | sort -u)
+	[ "$have" = "\$ ex=$prefix/$DOCDIR/examples" ] ||
+	    fail "the manual pages' examples name the listings as: $have"
+
 	# The .pc files name the prefix, not DESTDIR, and the project's
 	# folder of headers.
 	for module in skelda ndirlexer; do

@@ -30,4 +30,10 @@ Vantrel.8	EXIT_STATUS FILES
 filemap.3	RETURN_VALUES LIBRARY
 ndirlexer.3	RETURN_VALUES LIBRARY
 PAGES
+# The characters that DOS never allows show one by one as listed, in the
+# rule and in the warning that names it.
+shown=$(MANWIDTH=80 man -E ascii -l "$BUILD_DIR/man/torbek00.1" 2>/dev/null |
+    tr -s ' \n' '  ' | grep -o -F '* ? + , ; = [ ]' | wc -l)
+[ "$shown" -eq 2 ] ||
+    fail "torbek00.1: the characters DOS never allows show as listed $shown times, not twice"
 echo "all pages render"
