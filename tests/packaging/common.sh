@@ -114,10 +114,10 @@ source_ignore() {
 	    "$BUILD_DIR/CPackSourceConfig.cmake" | tr ';' '\n'
 }
 
-# copy_tree DIR: the sources under test, without build trees, into DIR:
-# in a git checkout as git sees them (tracked files and new ones that
-# .gitignore lets in), elsewhere every file that the source package takes.
-# The copy's modes follow the umask.
+# copy_tree DIR: the sources under test into DIR, with modes after the
+# umask: in a git checkout as git sees them (tracked files and new ones
+# that .gitignore lets in), elsewhere all that the source package takes
+# (no build trees, nor this build directory).
 copy_tree() {
 	if command -v git >/dev/null 2>&1 &&
 	    top=$(git -C "$SOURCE_DIR" rev-parse --show-prefix 2>/dev/null) && [ -z "$top" ]; then
@@ -125,12 +125,7 @@ copy_tree() {
 		    xargs -0 sh -c 'for f; do [ ! -e "$f" ] || printf "%s\0" "$f"; done' sh)
 	else
 		source_ignore >"$scratch/ignore"
-		[ -s "$scratch/ignore" ] || fail "no CPACK_SOURCE_IGNORE_FILES in $BUILD_DIR"
-		case $BUILD_DIR in
-		"$SOURCE_DIR"/*) build=./${BUILD_DIR#"$SOURCE_DIR"/} ;;
-		*) build=/ ;;
-		esac
-		(cd "$SOURCE_DIR" && find . -path "$build" -prune -o ! -type d -print0) |
+		(cd "$SOURCE_DIR" && find . -path "./${BUILD_DIR#"$SOURCE_DIR"/}" -prune -o ! -type d -print0) |
 		    sed -z 's|^\.||' | grep -zEv -f "$scratch/ignore" | sed -z 's|^|.|'
 	fi >"$scratch/files" || fail "cannot list the files of $SOURCE_DIR"
 	mkdir -p "$1"
