@@ -26,10 +26,10 @@ TEST(Dresk, PrintsThePathsOfTheExampleListings)
 		const char *name, *command;
 		std::string out;
 	} cases[] = {
-		{"three listings", "'" DRESK "' '" EXAMPLES "/oldserv-sys.lst' '" EXAMPLES
-		    "/oldserv-users.lst' '" EXAMPLES "/acctsrv-data.lst'", slurp(GOLDEN)},
-		{"saved on DOS", "'" DRESK "' '" EXAMPLES "/dos/oldserv-users.lst'", users},
-		{"saved on DOS, standard input", "'" DRESK "' < '" EXAMPLES "/dos/oldserv-users.lst'", users},
+		{"three listings", SH(DRESK) " " SH(EXAMPLES "/oldserv-sys.lst") " " SH(EXAMPLES "/oldserv-users.lst")
+		    " " SH(EXAMPLES "/acctsrv-data.lst"), slurp(GOLDEN)},
+		{"saved on DOS", SH(DRESK) " " SH(EXAMPLES "/dos/oldserv-users.lst"), users},
+		{"saved on DOS, standard input", SH(DRESK) " < " SH(EXAMPLES "/dos/oldserv-users.lst"), users},
 	};
 	for (const auto &c : cases) {
 		Outcome r = run({"/bin/sh", "-c", c.command});
@@ -119,10 +119,10 @@ TEST(Dresk, ReadsStandardInputOnlyWithoutArguments)
 TEST(Dresk, FailsWhenItCannotWriteOrRead)
 {
 	expectFailures({
-		{"full disk", "'" DRESK "' '" EXAMPLES "/oldserv-users.lst' > /dev/full", 1,
+		{"full disk", SH(DRESK) " " SH(EXAMPLES "/oldserv-users.lst") " > /dev/full", 1,
 		    "dresk: error writing standard output\n"},
-		{"directory on standard input", "'" DRESK "' < /", 2, "input in flex scanner failed\n"},
-		{"read error", "'" DRESK "' /proc/self/mem '" EXAMPLES "/oldserv-users.lst'", 2,
+		{"directory on standard input", SH(DRESK) " < /", 2, "input in flex scanner failed\n"},
+		{"read error", SH(DRESK) " /proc/self/mem " SH(EXAMPLES "/oldserv-users.lst"), 2,
 		    "input in flex scanner failed\n"},
 	});
 }
