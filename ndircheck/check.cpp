@@ -19,7 +19,6 @@
 #include <iostream>
 #include <numeric>
 #include <string_view>
-#include <unordered_map>
 
 #include "ndircheck.h"
 
@@ -37,7 +36,18 @@ struct Level {
 	State state = ABSENT;
 	DIR *dir = nullptr;
 	std::string path;	/* for messages */
-	std::unordered_map<std::string, std::string> names;
+	std::vector<std::pair<std::string, std::string>> names;	/* DOS form, name: sorted */
+
+	/*
+	 * The name that DOS finds for a part in DOS form, or null: of names
+	 * that differ in case alone, the first in byte order.
+	 */
+	const char *find(std::string_view part) const
+	{
+		auto at = std::lower_bound(names.begin(), names.end(), part,
+		    [](const auto &n, std::string_view p) { return n.first < p; });
+		return at != names.end() && at->first == part ? at->second.c_str() : nullptr;
+	}
 };
 
 /* What a check finds of a file, and how a problem line names it. */
@@ -142,11 +152,11 @@ Checker::push(std::string_view part)
 		l.path = drive->second.dir, at = drive->second.fd;
 	} else {
 		const Level &parent = levels[levels.size() - 2];
-		auto named = parent.names.find(l.part);
+		const char *named = parent.find(l.part);
 		l.state = parent.state == FOUND ? ABSENT : parent.state;
-		if (named == parent.names.end())
+		if (named == nullptr)
 			return;
-		name = named->second, l.path = parent.path + "/" + name, at = dirfd(parent.dir);
+		name = named, l.path = parent.path + "/" + name, at = dirfd(parent.dir);
 	}
 	int fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (fd < 0) {
@@ -161,8 +171,7 @@ Checker::push(std::string_view part)
 	/*
 	 * A name is read in the listings' code page where it is UTF-8 of its
 	 * letters, as the new drives show them, and as it is otherwise, as
-	 * DOS writes it.  Of names that differ in case alone, DOS finds the
-	 * first in byte order.
+	 * DOS writes it.
 	 */
 	struct dirent *e;
 	// cppcheck-suppress readdirCalled
@@ -172,11 +181,10 @@ Checker::push(std::string_view part)
 			m.page.FromTree(e->d_name, key) || (key = e->d_name, true);
 		for (char &c : key)
 			c = m.page.fold(c);
-		auto [it, added] = l.names.try_emplace(key, e->d_name);
-		if (!added && it->second > e->d_name)
-			it->second = e->d_name;
+		l.names.emplace_back(key, e->d_name);
 	}
 	l.state = errno == 0 ? FOUND : unreadable(l.path, errno);
+	std::sort(l.names.begin(), l.names.end());
 }
 
 /* The directory of a target in DOS form, reached from the levels in common. */
@@ -263,8 +271,7 @@ inMinute(time_t listed, time_t found)
 void
 Checker::check(const Level &at, const Copy &c)
 {
-	auto named = at.names.find(c.leaf);
-	const char *name = named != at.names.end() ? named->second.c_str() : nullptr;
+	const char *name = at.find(c.leaf);
 	std::string listed, seen;
 	struct stat st;
 	Finding f = WHOLE;

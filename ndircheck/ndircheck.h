@@ -106,6 +106,7 @@ public:
 
 protected:
 	void Take(const NdirOutcome &o) override;
+	bool TakesNames() override { return false; }
 
 private:
 	uint32_t origin(const NdirRecord &r);

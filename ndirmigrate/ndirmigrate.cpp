@@ -307,23 +307,27 @@ NdirDosKey(const char *target, char *key, const NdirFold &fold)
  * whose < and > the interpreter would take for redirections.
  */
 void
-NdirOutcome::Compose(const NdirFold &fold)
+NdirOutcome::Compose(const NdirFold &fold, bool names)
 {
 	const char *specials = fate == NDIR_INCOMPLETE ? "%&^<>" : NDIR_SCRIPT_SPECIALS;
 
 	source.clear();
 	target.clear();
 	key.clear();
-	NdirSourceName(r, [this, specials](const char *piece) { NdirEscape(source, piece, specials); });
+	if (names)
+		NdirSourceName(r, [this, specials](const char *piece) { NdirEscape(source, piece, specials); });
 	if (fate != NDIR_COPIED)
 		return;
-	NdirTargetDirectory(r, [this](const char *piece) {
-		NdirEscape(target, piece);
+	NdirTargetDirectory(r, [this, names](const char *piece) {
+		if (names)
+			NdirEscape(target, piece);
 		key << piece;
 	});
 	directory = target.n;
-	target << "\\";
-	NdirEscape(target, r.name);
+	if (names) {
+		target << "\\";
+		NdirEscape(target, r.name);
+	}
 	key << "\\" << r.name;
 	key.n = NdirDosKey(key.buf, key.buf, fold);
 }
@@ -431,12 +435,13 @@ NdirMigrate::FileUpdate()
 		NdirWarnRecord(o.r, o.reason);
 		NdirProgramFail();
 	} else
-		o.Compose(targets.fold);
+		o.Compose(targets.fold, TakesNames());
 	if (o.fate == NDIR_INCOMPLETE)
 		NdirWarnRecord(o.r, o.reason);
 	Take(o);
 	if (o.fate == NDIR_COPIED && !targets.Add(o.key)) {
 		std::string again = "copied to ";
+		o.Compose(targets.fold);
 		NdirProgramShow(again, o.target.buf);
 		NdirWarnRecord(o.r, (again + " again: the earlier copy is overwritten").c_str());
 	}

@@ -213,8 +213,11 @@ struct NdirOutcome {
 	size_t directory;			/* the target's directory: its first characters */
 	NdirText<NDIR_TARGET_MAX> key;		/* a copy's target as the new drives compare it */
 
-	/* Composes the source and the target from r and fate, the key by `fold'. */
-	void Compose(const NdirFold &fold);
+	/*
+	 * Composes the key of a copy's target by `fold', and with `names'
+	 * the source and the target too.
+	 */
+	void Compose(const NdirFold &fold, bool names = true);
 };
 
 /*
@@ -270,6 +273,8 @@ public:
 
 protected:
 	virtual void Take(const NdirOutcome &o) = 0;
+	/* Whether Take() reads the script's names: ndircheck does not. */
+	virtual bool TakesNames() { return true; }
 
 private:
 	NdirTargets &targets;
