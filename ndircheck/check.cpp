@@ -321,7 +321,7 @@ Checker::Run()
 	for (size_t i = 0; i < m.copies.size(); i++) {
 		const Copy &c = m.copies[i];
 		if (i == 0 || c.dir != m.copies[i - 1].dir)
-			enter(m.dirs[c.dir]);
+			enter(*m.dirs[c.dir]);
 		check(levels.back(), c);
 		progress(i + 1);
 	}

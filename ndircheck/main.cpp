@@ -157,8 +157,8 @@ checkDrives(const Options &o, const Migration &m)
 	std::set<std::string> used;
 	std::string named;
 
-	for (const std::string &dir : m.dirs)
-		used.insert(dir.substr(0, dir.find('\\')));
+	for (const std::string *dir : m.dirs)
+		used.insert(dir->substr(0, dir->find('\\')));
 	for (const std::string &d : used)
 		named += (named.empty() ? "" : ", ") + d;
 	for (const auto &[drive, d] : o.drives)

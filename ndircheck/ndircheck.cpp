@@ -185,10 +185,10 @@ ndircheck::Take(const NdirOutcome &o)
 	key.substr(std::min(cut + 1, key.size())).copy(c.leaf, sizeof c.leaf - 1);
 	key = key.substr(0, cut);
 	/* The files of a block mostly share their directory. */
-	if (m.dirs.empty() || m.dirs[last] != key) {
+	if (m.dirs.empty() || *m.dirs[last] != key) {
 		auto [at, added] = m.dirIndex.try_emplace(std::string(key), m.dirs.size());
 		if (added)
-			m.dirs.push_back(std::string(key));
+			m.dirs.push_back(&at->first);
 		last = at->second;
 	}
 	c.dir = last;
@@ -212,7 +212,7 @@ Migration::Settle()
 
 	std::iota(byKey.begin(), byKey.end(), 0);
 	std::sort(byKey.begin(), byKey.end(),
-	    [this](uint32_t a, uint32_t b) { return partsBefore(dirs[a], dirs[b]); });
+	    [this](uint32_t a, uint32_t b) { return partsBefore(*dirs[a], *dirs[b]); });
 	for (uint32_t i = 0; i < byKey.size(); i++)
 		rank[byKey[i]] = i;
 	/* A leaf is padded with NULs: whole arrays compare as their text. */

@@ -80,8 +80,9 @@ struct Migration {
 	CodePage page;
 	std::deque<Copy> copies;
 	std::vector<Origin> origins;
-	std::vector<std::string> dirs;		/* target directories in DOS form */
+	/* Target directories in DOS form, each with its index in dirs, which points to the keys. */
 	std::unordered_map<std::string, uint32_t> dirIndex;
+	std::vector<const std::string *> dirs;
 	std::map<std::string, Folder> folders;	/* by their DOS form */
 	std::map<std::string, Tally> leftOut;	/* by the reason */
 	uint64_t notCopied[NDIR_COPIED] = {};	/* by their fate */

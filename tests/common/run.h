@@ -174,6 +174,19 @@ fileLine(const std::string &name, const std::string &ext, const std::string &own
 	return line + size + date + " [Rw-A--------------] " + owner;
 }
 
+/* The reasons the migration gives for what the script does not copy. */
+const std::string UNSAFE = "left out: a name holds a control character, < > | \" or a . or .. part";
+const std::string DEVICE = "left out: a name is a DOS device name";
+const std::string FORBIDDEN = "left out: a name holds a character DOS does not allow: * ? + , ; = [ ] :";
+const std::string DOT = "left out: a name ends in a full stop, which DOS drops";
+const std::string SWITCH = "left out: a name begins with /, which NCOPY takes for an option";
+const std::string CUT = "left out: a name is longer than the listing's field holds: the real name is unknown";
+const std::string SPLIT =
+    "left out: white space other than the blank ends a name early: the real name is unknown";
+const std::string INCOMPLETE = "incomplete record: the rest of the listing is skipped";
+const std::string PROGRAM = "named, not copied: a program file (.EXE, .DLL)";
+const std::string OVERWRITTEN = "left out: copied, then overwritten by a later file of the same target";
+
 /* The first lines of every script. */
 const std::string HEADER = "@ECHO OFF\n\nIF EXIST TORBEK00.LOG DEL TORBEK00.LOG\n\n";
 

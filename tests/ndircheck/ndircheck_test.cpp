@@ -184,12 +184,6 @@ TEST(Ndircheck, PlansTheExampleListings)
 
 TEST(Ndircheck, PlansFilesAndBytesByOwnersFolderDriveAndReason)
 {
-	const std::string device = "left out: a name is a DOS device name";
-	const std::string unsafe = "left out: a name holds a control character, < > | \" or a . or .. part";
-	const std::string program = "named, not copied: a program file (.EXE, .DLL)";
-	const std::string incomplete = "incomplete record: the rest of the listing is skipped";
-	const std::string overwritten =
-	    "left out: copied, then overwritten by a later file of the same target";
 	struct {
 		const char *name;
 		std::vector<std::string> listings;
@@ -205,28 +199,28 @@ TEST(Ndircheck, PlansFilesAndBytesByOwnersFolderDriveAndReason)
 		{"program files and refused records left out, by reason",
 		    {listing("S\\V:P", {fileLine("LOGIN", "EXE", "IS", "100"), fileLine("NET", "DLL", "IS", "50"),
 		     fileLine("A<B", "", "IS", "7"), fileLine("CON", "", "IS", "3"), fileLine("OK", "", "IS", "1")})},
-		    "1\t1\tN:\\\n1\t1\tN:\n1\t1\ttotal\n1\t7\t" + unsafe + "\n1\t3\t" + device + "\n2\t150\t" +
-		    program + "\n",
-		    "ndircheck: L1: S/V:P\\A<B (IS): " + unsafe + "\nndircheck: L1: S/V:P\\CON (IS): " + device + "\n",
+		    "1\t1\tN:\\\n1\t1\tN:\n1\t1\ttotal\n1\t7\t" + UNSAFE + "\n1\t3\t" + DEVICE + "\n2\t150\t" +
+		    PROGRAM + "\n",
+		    "ndircheck: L1: S/V:P\\A<B (IS): " + UNSAFE + "\nndircheck: L1: S/V:P\\CON (IS): " + DEVICE + "\n",
 		    1},
 		{"the last file copied to a target counts, the earlier as overwritten",
 		    {listing("S\\SYS:PUBLIC", {fileLine("README", "TXT", "IS", "100")}),
 		     listing("S\\VOL1:public", {fileLine("readme", "txt", "MASTER", "200")})},
-		    "1\t200\tN:\\\n1\t200\tN:\n1\t200\ttotal\n1\t100\t" + overwritten + "\n",
+		    "1\t200\tN:\\\n1\t200\tN:\n1\t200\ttotal\n1\t100\t" + OVERWRITTEN + "\n",
 		    "ndircheck: L2: S/VOL1:public\\readme.txt (MASTER): copied to N:\\public\\readme.txt"
 		    " again: the earlier copy is overwritten\n"},
 		{"an incomplete record ends its listing alone",
 		    {listing("S\\V:P", {fileLine("A", "", "IS", "5"), fileLine("B", "", "", "9"), fileLine("C", "", "IS", "3")}),
 		     listing("S\\V:Q", {fileLine("D", "", "IS", "4")})},
-		    "2\t9\tN:\\\n2\t9\tN:\n2\t9\ttotal\n1\t9\t" + incomplete + "\n",
-		    "ndircheck: L1: S/V:P\\B (<FileOwner>): " + incomplete + "\n"},
+		    "2\t9\tN:\\\n2\t9\tN:\n2\t9\ttotal\n1\t9\t" + INCOMPLETE + "\n",
+		    "ndircheck: L1: S/V:P\\B (<FileOwner>): " + INCOMPLETE + "\n"},
 		{"sums past 64 bits exact",
 		    {listing("S\\V:P", {fileLine("A", "", "IS", "9,223,372,036,854,775,807"),
 		     fileLine("B", "", "IS", "9,223,372,036,854,775,807")})},
 		    "2\t18446744073709551614\tN:\\\n2\t18446744073709551614\tN:\n"
 		    "2\t18446744073709551614\ttotal\n"},
 		{"nothing copied", {listing("S\\V:P", {fileLine("SETUP", "EXE", "IS", "100")})},
-		    "0\t0\ttotal\n1\t100\t" + program + "\n"},
+		    "0\t0\ttotal\n1\t100\t" + PROGRAM + "\n"},
 	};
 	for (const auto &c : cases) {
 		Outcome r = runOn(NDIRCHECK, {}, c.listings);

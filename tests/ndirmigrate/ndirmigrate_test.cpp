@@ -8,17 +8,6 @@
 
 namespace {
 
-const std::string UNSAFE = "left out: a name holds a control character, < > | \" or a . or .. part";
-const std::string DEVICE = "left out: a name is a DOS device name";
-const std::string FORBIDDEN = "left out: a name holds a character DOS does not allow: * ? + , ; = [ ] :";
-const std::string DOT = "left out: a name ends in a full stop, which DOS drops";
-const std::string SWITCH = "left out: a name begins with /, which NCOPY takes for an option";
-const std::string CUT = "left out: a name is longer than the listing's field holds: the real name is unknown";
-const std::string SPLIT =
-    "left out: white space other than the blank ends a name early: the real name is unknown";
-const std::string INCOMPLETE = "incomplete record: the rest of the listing is skipped";
-const std::string PROGRAM = "named, not copied: a program file (.EXE, .DLL)";
-
 /* What the migration makes of a file line under a volume line: its reason, or "copied". */
 std::string
 judge(const std::string &volume, const std::string &file)
