@@ -12,8 +12,6 @@
 
 #include <algorithm>
 #include <clocale>
-#include <cstdio>
-#include <cstring>
 #include <numeric>
 #include <string_view>
 
@@ -25,73 +23,41 @@ static const char OVERWRITTEN[] =
 std::string
 decimal(Bytes n)
 {
-	char digits[48];
-	char *p = digits + sizeof digits;
 	/* Negated as unsigned, so that the lowest value has its digits too. */
 	unsigned __int128 u = n < 0 ? 0 - static_cast<unsigned __int128>(n) : n;
+	std::string digits;
 
-	*--p = '\0';
-	do {
-		*--p = static_cast<char>('0' + static_cast<int>(u % 10));
-		u /= 10;
-	} while (u != 0);
-	if (n < 0)
-		*--p = '-';
-	return p;
-}
-
-/* A field of a record: absent when empty, as the scanner gives it. */
-static const char *
-field(const std::string &s)
-{
-	return s.empty() ? nullptr : s.c_str();
+	do
+		digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(u % 10)));
+	while ((u /= 10) != 0);
+	return n < 0 ? "-" + digits : digits;
 }
 
 NdirRecord
 Migration::Record(const Copy &c) const
 {
 	const Origin &o = origins[c.origin];
+	auto field = [](const std::string &s) { return s.empty() ? nullptr : s.c_str(); };
 
 	return {field(o.server), field(o.volume), field(o.path), c.name, field(o.owner)};
 }
 
-std::string
-Migration::Target(const Copy &c) const
-{
-	std::string t;
-
-	NdirTarget(Record(c), [&t](const char *piece) { t += piece; });
-	return t;
-}
-
-std::string
-Migration::Source(const Copy &c) const
-{
-	std::string s;
-
-	NdirSourceName(Record(c), [&s](const char *piece) { s += piece; });
-	return s;
-}
-
-/* Converts a text with iconv; false when it does not convert whole. */
+/* Converts a text with iconv, where there is a conversion; false when it does not convert whole. */
 static bool
 convert(iconv_t cd, const std::string &text, std::string &out)
 {
 	char *in = const_cast<char *>(text.data());
 	size_t inLeft = text.size(), outLeft = 4 * text.size();
 
-	if (cd == nullptr)
-		return false;
 	out.assign(outLeft, '\0');
 	char *to = &out[0];
-	iconv(cd, nullptr, nullptr, nullptr, nullptr);
-	if (iconv(cd, &in, &inLeft, &to, &outLeft) == static_cast<size_t>(-1))
+	if (cd == nullptr || iconv(cd, nullptr, nullptr, nullptr, nullptr) == static_cast<size_t>(-1) ||
+	    iconv(cd, &in, &inLeft, &to, &outLeft) == static_cast<size_t>(-1))
 		return false;
 	out.resize(out.size() - outLeft);
 	return true;
 }
 
-/* A conversion of iconv's, or null where it has none. */
 static iconv_t
 conversion(const char *to, const char *from)
 {
@@ -109,8 +75,7 @@ CodePage::Open(const std::string &name)
 	fromTree = conversion(page.c_str(), "UTF-8");
 	if (fromTree == nullptr || !NdirAddCodePage(fold, page.c_str()))
 		return false;
-	const char *locale = setlocale(LC_CTYPE, "");
-	if (locale && strcmp(nl_langinfo(CODESET), "UTF-8") == 0)
+	if (setlocale(LC_CTYPE, "") && strcmp(nl_langinfo(CODESET), "UTF-8") == 0)
 		toShown = conversion("UTF-8", page.c_str());
 	(void)setlocale(LC_CTYPE, "C");
 	return true;
@@ -137,35 +102,11 @@ CodePage::Shown(const std::string &listed) const
 	return convert(toShown, listed, shown) ? shown : listed;
 }
 
-/* The form in which the new drives compare a text. */
-static std::string
-dosKey(const std::string &text, const NdirFold &fold)
-{
-	std::string key(text.size() + 1, '\0');
-
-	key.resize(NdirDosKey(text.c_str(), &key[0], fold));
-	return key;
-}
-
 int
 ndircheck::VolUpdate()
 {
 	blockOrigins.clear();
 	return NdirMigrate::VolUpdate();
-}
-
-/* The origin of a copied file: found by owner among its block's. */
-uint32_t
-ndircheck::origin(const NdirRecord &r)
-{
-	auto [at, added] = blockOrigins.try_emplace(r.owner, m.origins.size());
-	if (added) {
-		std::string shown;
-		NdirTargetDirectory(r, [&shown](const char *piece) { shown += piece; }, false);
-		Folder &f = m.folders.try_emplace(dosKey(shown, m.page.fold), Folder{shown, {}}).first->second;
-		m.origins.push_back({r.server, r.volume, r.path ? r.path : "", r.owner, &f});
-	}
-	return at->second;
 }
 
 void
@@ -176,7 +117,17 @@ ndircheck::Take(const NdirOutcome &o)
 		m.notCopied[o.fate]++;
 		return;
 	}
-	Copy c = {origin(o.r), 0, static_cast<uint32_t>(m.copies.size()), {}, {}, o.size, o.time};
+	/* The origin: found by owner among its block's, or a new one. */
+	auto [origin, added] = blockOrigins.try_emplace(o.r.owner, m.origins.size());
+	if (added) {
+		std::string shown;
+		NdirTargetDirectory(o.r, [&shown](const char *piece) { shown += piece; }, false);
+		std::string key(shown.size() + 1, '\0');
+		key.resize(NdirDosKey(shown.c_str(), &key[0], m.page.fold));
+		Folder &f = m.folders.try_emplace(key, Folder{shown, {}}).first->second;
+		m.origins.push_back({o.r.server, o.r.volume, o.r.path ? o.r.path : "", o.r.owner, &f});
+	}
+	Copy c = {origin->second, 0, static_cast<uint32_t>(m.copies.size()), {}, {}, o.size, o.time};
 	strncpy(c.name, o.r.name, sizeof c.name - 1);
 
 	/* A target with no part after the drive has an empty last part. */
@@ -186,8 +137,8 @@ ndircheck::Take(const NdirOutcome &o)
 	key = key.substr(0, cut);
 	/* The files of a block mostly share their directory. */
 	if (m.dirs.empty() || *m.dirs[last] != key) {
-		auto [at, added] = m.dirIndex.try_emplace(std::string(key), m.dirs.size());
-		if (added)
+		auto [at, isNew] = m.dirIndex.try_emplace(std::string(key), m.dirs.size());
+		if (isNew)
 			m.dirs.push_back(&at->first);
 		last = at->second;
 	}
@@ -235,12 +186,6 @@ Migration::Settle()
 	copies.resize(kept);
 }
 
-static void
-line(std::ostream &out, const Tally &t, const std::string &what)
-{
-	out << t.files << '\t' << decimal(t.bytes) << '\t' << what << '\n';
-}
-
 /*
  * The folders are in the order of their DOS form, and so are the drives
  * ("O:" of "O:\QXV1").  A folder whose every file was overwritten from
@@ -251,6 +196,9 @@ PrintPlan(Migration &m, std::ostream &out)
 {
 	std::map<std::string, Tally> drives;
 	Tally total;
+	auto line = [&out](const Tally &t, const std::string &what) {
+		out << t.files << '\t' << decimal(t.bytes) << '\t' << what << '\n';
+	};
 
 	for (const Copy &c : m.copies)
 		m.origins[c.origin].folder->tally.add(c.size);
@@ -259,11 +207,11 @@ PrintPlan(Migration &m, std::ostream &out)
 			continue;
 		drives[key.substr(0, key.find('\\'))].add(folder.tally);
 		total.add(folder.tally);
-		line(out, folder.tally, m.page.Shown(folder.shown));
+		line(folder.tally, m.page.Shown(folder.shown));
 	}
 	for (const auto &[name, tally] : drives)
-		line(out, tally, name);
-	line(out, total, "total");
+		line(tally, name);
+	line(total, "total");
 	for (const auto &[why, tally] : m.leftOut)
-		line(out, tally, why);
+		line(tally, why);
 }

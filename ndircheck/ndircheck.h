@@ -1,19 +1,12 @@
 /* SPDX-License-Identifier: ISC */
-/*
- * ndircheck: what the migration script copies, as the migration reads the
- * listings, for the plan of the new drives and the check of the copy.
- */
+/* ndircheck: what the script copies, for the plan of the new drives and the check of the copy. */
 #ifndef NDIRCHECK_H
 #define NDIRCHECK_H
 
 #include <iconv.h>
 
-#include <cstdint>
-#include <ctime>
 #include <deque>
-#include <istream>
 #include <map>
-#include <ostream>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,7 +16,6 @@
 /* Exact sums of listed sizes: no listing holds 2^64 files of 2^63 bytes. */
 typedef __int128 Bytes;
 
-/* The decimal digits of a sum, with a minus sign below 0. */
 std::string decimal(Bytes n);
 
 /* A count of files and the sum of their listed sizes. */
@@ -68,8 +60,7 @@ struct CodePage {
 	CodePage(const CodePage &) = delete;
 	CodePage &operator=(const CodePage &) = delete;
 	~CodePage();
-	/* False when iconv does not know the page. */
-	bool Open(const std::string &name);
+	bool Open(const std::string &name);	/* false when iconv does not know it */
 	/* A name of the tree in the page; false where it is no UTF-8 of its letters. */
 	bool FromTree(const std::string &name, std::string &inPage) const;
 	std::string Shown(const std::string &listed) const;
@@ -94,8 +85,6 @@ struct Migration {
 	 */
 	void Settle();
 	NdirRecord Record(const Copy &c) const;
-	std::string Target(const Copy &c) const;
-	std::string Source(const Copy &c) const;
 };
 
 /* The scanner: each file line as the migration takes it, kept or counted. */
@@ -110,8 +99,6 @@ protected:
 	bool TakesNames() override { return false; }
 
 private:
-	uint32_t origin(const NdirRecord &r);
-
 	Migration &m;
 	std::map<std::string, uint32_t> blockOrigins;	/* the current block's, by owner */
 	uint32_t last = 0;				/* the directory of the last copy */
@@ -119,22 +106,5 @@ private:
 
 /* The plan: files and bytes by owner's folder and drive, and what is left out. */
 void PrintPlan(Migration &m, std::ostream &out);
-
-/* A new drive: the letter as the targets spell it ("O:"), and where it is mounted. */
-struct Drive {
-	std::string dir;
-	int fd;
-};
-
-/*
- * Checks every copy at its target under the drives' directories, writing
- * a line for each problem on `out', the lines that copy those files again
- * on `redo' (when given) and the summary on standard error, and returns
- * the exit status: 0 when every file checked is whole, 1 when one is not,
- * 2 when a directory could not be read.  `times' adds the check of the
- * modification time.
- */
-int CheckCopy(Migration &m, const std::map<std::string, Drive> &drives, bool times,
-    std::ostream &out, std::ostream *redo);
 
 #endif /* NDIRCHECK_H */
