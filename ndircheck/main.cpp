@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: ISC
 /*
  * ndircheck: size the copy that torbek00's script makes of saved NDIR
- * listings before it runs, and prove it after.  With no -d it prints the
- * plan of the new drives; with -d it looks every copied file up at its
- * target in the directories where the new drives are mounted.
- *
- * The check takes the copies sorted by target and walks the new tree
- * depth first: each directory on the way is opened once, relative to its
- * parent, and read once into an index of its names as DOS compares them,
- * in which each file is looked up and then stat'ed.
+ * listings before it runs (the plan), and prove it after (the check).
+ * The check walks the new tree depth first, in the order of the sorted
+ * targets: each directory on the way is opened once, relative to its
+ * parent, and read once into an index of its names as DOS compares them.
  */
 #include <sys/stat.h>
 
@@ -19,9 +15,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <numeric>
 #include <set>
 #include <string_view>
@@ -54,15 +52,13 @@ static const char HELP[] =
     "error, or a listing or directory that cannot be read.\n"
     "Details: ndircheck(1).\n";
 
-/* A new drive: the letter as the targets spell it ("O:"), and where it is mounted. */
+/* A new drive ("O:" in the map) and where it is mounted. */
 struct Drive {
 	std::string dir;
 	int fd;
 };
 
-/* What the command line asks for. */
 struct Options {
-	/* Drive ("O:") to directory; opened once every option is read. */
 	std::map<std::string, Drive> drives;
 	bool times = false;
 	std::string codepage = "437";
@@ -150,26 +146,18 @@ fail(const std::string &name)
 	exit(2);
 }
 
-/* What stands at a directory of the targets. */
-enum State {
-	FOUND,
-	ABSENT,		/* its files are missing */
-	UNMAPPED,	/* on a drive that no -d maps: not checked */
-	UNREADABLE,	/* named on standard error: not checked */
-};
+/* What stands at a target directory: ABSENT, its files are missing; UNMAPPED, UNREADABLE: not checked. */
+enum State { FOUND, ABSENT, UNMAPPED, UNREADABLE };
 
 /* A directory on the path being checked, with its names by their DOS form. */
 struct Level {
 	std::string part;	/* in DOS form */
 	State state = ABSENT;
-	DIR *dir = nullptr;
+	std::unique_ptr<DIR, int (*)(DIR *)> dir{nullptr, closedir};	/* open while on the path */
 	std::string path;	/* for messages */
 	std::vector<std::pair<std::string, std::string>> names;	/* DOS form, name: sorted */
 
-	/*
-	 * The name that DOS finds for a part in DOS form, or null: of names
-	 * that differ in case alone, the first in byte order.
-	 */
+	/* The name DOS finds for a part, or null: of names differing in case alone, the first in byte order. */
 	const char *find(std::string_view part) const
 	{
 		auto at = std::lower_bound(names.begin(), names.end(), part,
@@ -207,9 +195,7 @@ private:
 
 	static double now()
 	{
-		struct timespec t;
-		clock_gettime(CLOCK_MONOTONIC, &t);
-		return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+		return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 	}
 
 	const Migration &m;
@@ -222,17 +208,12 @@ private:
 	uint64_t found[FINDINGS] = {}, notRead = 0;
 	Bytes confirmed = 0;
 	std::map<std::string, uint64_t> unmapped;	/* files not checked, by drive */
-	/* The progress line on a terminal, and when it was last written. */
 	bool tty;
 	size_t width = 0;
 	double start = now(), last = 0;
 };
 
-/*
- * The progress line, rewritten at most ten times a second once the check
- * has run a second (the clock read every 64th file), and erased (done 0)
- * before any other message and at the end.
- */
+/* The progress line on a terminal: at most ten a second after the first; done 0 erases it. */
 void
 Checker::progress(size_t done)
 {
@@ -253,11 +234,7 @@ Checker::progress(size_t done)
 	width = done == 0 ? 0 : std::max(width, text.size());
 }
 
-/*
- * One level deeper: a drive first, then each directory in it, opened
- * relative to its parent and read.  A missing directory, or a file that
- * the copy could not pass, leaves its files missing.
- */
+/* One level deeper: a drive, or a directory opened relative to its parent; missing, its files are too. */
 void
 Checker::push(std::string_view part)
 {
@@ -279,26 +256,23 @@ Checker::push(std::string_view part)
 		l.state = parent.state == FOUND ? ABSENT : parent.state;
 		if (named == nullptr)
 			return;
-		name = named, l.path = parent.path + "/" + name, at = dirfd(parent.dir);
+		name = named, l.path = parent.path + "/" + name, at = dirfd(parent.dir.get());
 	}
 	int fd = openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (fd < 0) {
 		l.state = errno == ENOENT || errno == ENOTDIR ? ABSENT : unreadable(l.path, errno);
 		return;
 	}
-	if ((l.dir = fdopendir(fd)) == nullptr) {
+	l.dir.reset(fdopendir(fd));
+	if (l.dir == nullptr) {
 		l.state = unreadable(l.path, errno);
 		close(fd);
 		return;
 	}
-	/*
-	 * A name is read in the listings' code page where it is UTF-8 of its
-	 * letters, as the new drives show them, and as it is otherwise, as
-	 * DOS writes it.
-	 */
+	/* Read in the page where it is UTF-8 of its letters (as the drives show it), else as DOS wrote it. */
 	struct dirent *e;
 	// cppcheck-suppress readdirCalled
-	for (errno = 0; (e = readdir(l.dir)) != nullptr; errno = 0) {
+	for (errno = 0; (e = readdir(l.dir.get())) != nullptr; errno = 0) {
 		std::string key = e->d_name;
 		if (std::any_of(key.begin(), key.end(), [](char c) { return c & 0x80; }))
 			m.page.FromTree(e->d_name, key) || (key = e->d_name, true);
@@ -323,9 +297,7 @@ Checker::enter(const std::string &dir)
 	}
 	while (depth < levels.size() && depth < parts.size() && levels[depth].part == parts[depth])
 		depth++;
-	for (; levels.size() > depth; levels.pop_back())
-		if (levels.back().dir != nullptr)
-			closedir(levels.back().dir);
+	levels.resize(depth);
 	for (; depth < parts.size(); depth++)
 		push(parts[depth]);
 }
@@ -351,10 +323,8 @@ local(time_t t, const char *format)
 }
 
 /*
- * The instants of a listed time, as a file's time is compared with it: a
- * year before 80 is one of 2000 to 2079, where DOS's dates end, and a time
- * in the hour that the change to winter time repeats is either of its two
- * instants (first and last); 0 where the listed time was not read.
+ * The first and last instants of a listed time (0 where it was not read): a year before 80 is
+ * 20xx, where DOS's dates end, and the hour that the change to winter time repeats comes twice.
  */
 static std::pair<time_t, time_t>
 listedAt(time_t listed)
@@ -379,10 +349,7 @@ listedAt(time_t listed)
 	return {first, last};
 }
 
-/*
- * A file's time in its listed minute.  The minute's last two seconds may
- * round up to its end where a copy keeps DOS's two-second times.
- */
+/* In the listed minute, or at its end: a copy keeping DOS's two-second times may round up. */
 static bool
 inMinute(time_t listed, time_t found)
 {
@@ -403,7 +370,7 @@ Checker::check(const Level &at, const Copy &c)
 		(at.state == UNMAPPED ? unmapped[levels.front().part] : notRead)++;
 		return;
 	}
-	if (name != nullptr && fstatat(dirfd(at.dir), name, &st, 0) != 0) {
+	if (name != nullptr && fstatat(dirfd(at.dir.get()), name, &st, 0) != 0) {
 		if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
 			unreadable(at.path + "/" + name, errno);
 			notRead++;
@@ -452,9 +419,6 @@ Checker::Run()
 		check(levels.back(), c);
 		progress(i + 1);
 	}
-	for (Level &l : levels)
-		if (l.dir != nullptr)
-			closedir(l.dir);
 	progress(0);
 	return summary();
 }

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: ISC
 /*
  * The listings as the script sees them: every copied file kept at its
- * target, where a later file copied to the same target takes the place of
- * the earlier one, as the copy that overwrites it does; every other file
- * counted by the reason it is not copied.  Then the plan of the new
- * drives, du-style: FILES, BYTES and TARGET separated by tabs, for each
- * owner's folder and drive root, each drive and the whole copy, then what
- * the script leaves out, by the reason.
+ * target, where a later copy to the same target overwrites it; every other
+ * file counted by the reason it is not copied.  Then the plan, du-style:
+ * FILES, BYTES and TARGET for each owner's folder and drive root, each
+ * drive and the whole copy, then what the script leaves out, by reason.
  */
 #include <langinfo.h>
 
@@ -33,18 +31,8 @@ decimal(Bytes n)
 	return n < 0 ? "-" + digits : digits;
 }
 
-NdirRecord
-Migration::Record(const Copy &c) const
-{
-	const Origin &o = origins[c.origin];
-	auto field = [](const std::string &s) { return s.empty() ? nullptr : s.c_str(); };
-
-	return {field(o.server), field(o.volume), field(o.path), c.name, field(o.owner)};
-}
-
-/* Converts a text with iconv, where there is a conversion; false when it does not convert whole. */
-static bool
-convert(iconv_t cd, const std::string &text, std::string &out)
+bool
+CodePage::Convert(iconv_t cd, const std::string &text, std::string &out)
 {
 	char *in = const_cast<char *>(text.data());
 	size_t inLeft = text.size(), outLeft = 4 * text.size();
@@ -58,19 +46,15 @@ convert(iconv_t cd, const std::string &text, std::string &out)
 	return true;
 }
 
-static iconv_t
-conversion(const char *to, const char *from)
-{
-	iconv_t cd = iconv_open(to, from);
-
-	return reinterpret_cast<intptr_t>(cd) == -1 ? nullptr : cd;
-}
-
 bool
 CodePage::Open(const std::string &name)
 {
 	/* iconv knows the pages of DOS as CP437, CP850, ... */
 	std::string page = name.find_first_not_of("0123456789") == std::string::npos ? "CP" + name : name;
+	auto conversion = [](const char *to, const char *from) {
+		iconv_t cd = iconv_open(to, from);
+		return reinterpret_cast<intptr_t>(cd) == -1 ? nullptr : cd;
+	};
 
 	fromTree = conversion(page.c_str(), "UTF-8");
 	if (fromTree == nullptr || !NdirAddCodePage(fold, page.c_str()))
@@ -86,27 +70,6 @@ CodePage::~CodePage()
 	for (iconv_t cd : {fromTree, toShown})
 		if (cd != nullptr)
 			(void)iconv_close(cd);
-}
-
-bool
-CodePage::FromTree(const std::string &name, std::string &inPage) const
-{
-	return convert(fromTree, name, inPage);
-}
-
-std::string
-CodePage::Shown(const std::string &listed) const
-{
-	std::string shown;
-
-	return convert(toShown, listed, shown) ? shown : listed;
-}
-
-int
-ndircheck::VolUpdate()
-{
-	blockOrigins.clear();
-	return NdirMigrate::VolUpdate();
 }
 
 void
@@ -146,24 +109,18 @@ ndircheck::Take(const NdirOutcome &o)
 	m.copies.push_back(c);
 }
 
-/* The separator sorts before every other byte: a directory's files come before its subdirectories'. */
-static bool
-partsBefore(const std::string &a, const std::string &b)
-{
-	auto weight = [](char c) { return c == '\\' ? 0 : static_cast<unsigned char>(c) + 1; };
-
-	return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-	    [&weight](char x, char y) { return weight(x) < weight(y); });
-}
-
 void
 Migration::Settle()
 {
 	std::vector<uint32_t> byKey(dirs.size()), rank(dirs.size());
+	/* The separator sorts before every other byte: a directory's files come before its subdirectories'. */
+	auto weight = [](char c) { return c == '\\' ? 0 : static_cast<unsigned char>(c) + 1; };
 
 	std::iota(byKey.begin(), byKey.end(), 0);
-	std::sort(byKey.begin(), byKey.end(),
-	    [this](uint32_t a, uint32_t b) { return partsBefore(*dirs[a], *dirs[b]); });
+	std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) {
+		return std::lexicographical_compare(dirs[a]->begin(), dirs[a]->end(), dirs[b]->begin(),
+		    dirs[b]->end(), [&weight](char x, char y) { return weight(x) < weight(y); });
+	});
 	for (uint32_t i = 0; i < byKey.size(); i++)
 		rank[byKey[i]] = i;
 	/* A leaf is padded with NULs: whole arrays compare as their text. */

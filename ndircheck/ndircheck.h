@@ -48,9 +48,8 @@ struct Copy {
 };
 
 /*
- * The listings' code page: how its letters fold, how the tree's names
- * (UTF-8) read in it, and how names are shown: in UTF-8 where the locale's
- * character set is UTF-8, as listed otherwise.
+ * The listings' code page: how its letters fold, how the tree's UTF-8 names read in it, and how
+ * names are shown: in UTF-8 where the locale's character set is, as listed otherwise.
  */
 struct CodePage {
 	NdirFold fold = NDIR_ASCII_FOLD;
@@ -62,8 +61,17 @@ struct CodePage {
 	~CodePage();
 	bool Open(const std::string &name);	/* false when iconv does not know it */
 	/* A name of the tree in the page; false where it is no UTF-8 of its letters. */
-	bool FromTree(const std::string &name, std::string &inPage) const;
-	std::string Shown(const std::string &listed) const;
+	bool FromTree(const std::string &name, std::string &inPage) const
+	{
+		return Convert(fromTree, name, inPage);
+	}
+	std::string Shown(const std::string &listed) const
+	{
+		std::string shown;
+		return Convert(toShown, listed, shown) ? shown : listed;
+	}
+	/* False where there is no conversion, or the text does not convert whole. */
+	static bool Convert(iconv_t cd, const std::string &text, std::string &out);
 };
 
 /* What the script of a run copies, and what it does not copy. */
@@ -78,13 +86,14 @@ struct Migration {
 	std::map<std::string, Tally> leftOut;	/* by the reason */
 	uint64_t notCopied[NDIR_COPIED] = {};	/* by their fate */
 
-	/*
-	 * Sorts the copies by target, each directory's before its
-	 * subdirectories', and keeps of each target the last file copied
-	 * there: the earlier ones are overwritten.
-	 */
+	/* Sorts the copies by target, a directory's before its subdirectories', and keeps the last of each. */
 	void Settle();
-	NdirRecord Record(const Copy &c) const;
+	NdirRecord Record(const Copy &c) const
+	{
+		const Origin &o = origins[c.origin];
+		auto field = [](const std::string &s) { return s.empty() ? nullptr : s.c_str(); };
+		return {field(o.server), field(o.volume), field(o.path), c.name, field(o.owner)};
+	}
 };
 
 /* The scanner: each file line as the migration takes it, kept or counted. */
@@ -92,7 +101,11 @@ class ndircheck : public NdirMigrate {
 public:
 	ndircheck(std::istream *in, NdirTargets &targets, Migration &m) : NdirMigrate(in, targets), m(m) {}
 
-	int VolUpdate() override;
+	int VolUpdate() override
+	{
+		blockOrigins.clear();
+		return NdirMigrate::VolUpdate();
+	}
 
 protected:
 	void Take(const NdirOutcome &o) override;
