@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: ISC
 /*
  * dresk: print the full NetWare name of every directory and file listed
- * in saved NDIR listings, one per line, in listing order.
- *
- * With no argument the listing is read from standard input.
+ * in saved NDIR listings, one per line, in listing order.  With no
+ * argument the listing is read from standard input.
  */
 #include "dresk.h"
-#include "ndirprogram.h"
 
 int
 main(int argc, char *argv[])

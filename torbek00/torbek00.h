@@ -1,14 +1,16 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * torbek00: the scanner of the migration script generator, which writes
- * the script's lines for every file line that the migration takes.
+ * torbek00's scanner: the script's lines for every file line that the
+ * migration takes (an ECHO line with the old name; MYMKDIR -p and NCOPY /V
+ * lines, logging to TORBEK00.LOG, for a copy; an error line for an
+ * incomplete record).  Where each file goes, which records are refused
+ * and how the lines are written, the migration decides.
  */
 #ifndef TORBEK00_H
 #define TORBEK00_H
 
-#include <istream>
-
 #include "ndirmigrate.h"
+#include "ndirprogram.h"
 
 class torbek00 : public NdirMigrate {
 public:
@@ -17,7 +19,13 @@ public:
 	    : NdirMigrate(in, targets), script(script) {}
 
 protected:
-	void Take(const NdirOutcome &o) override;
+	void Take(const NdirOutcome &o) override
+	{
+		if (o.fate != NDIR_REFUSED) {
+			const auto &lines = script.Lines(o);
+			NdirProgramWrite(yyout, lines.buf, lines.n);
+		}
+	}
 
 private:
 	NdirScript &script;
