@@ -132,10 +132,9 @@ unsafe(const char *field)
 }
 
 /*
- * The first rule that one part of a name (between separators) breaks.
- * Bytes above 127 are the code page's letters.  `dos' adds DOS's own
- * rules for names the copy creates; parts of the old server's and
- * volume's names only have to pass the interpreter.
+ * The first rule that one part of a name breaks; bytes above 127 are the
+ * page's letters.  `dos' adds DOS's rules, for names the copy creates: the
+ * old server's and volume's names only have to pass the interpreter.
  */
 static Rule
 judgePart(const char *part, size_t n, bool dos)
@@ -160,8 +159,7 @@ judgePart(const char *part, size_t n, bool dos)
 
 /*
  * The first rule that a field breaks in any of its parts between
- * backslashes, and between slashes too where `slash' is set: the slash
- * form of the script and Windows take "/" as a separator as well.
+ * backslashes, and slashes with `slash': Windows takes "/" as one too.
  */
 static Rule
 judgeField(const char *field, bool slash, bool dos)
@@ -348,11 +346,10 @@ slashed(NdirText<N> &out, const char *s, size_t len)
 }
 
 /*
- * With delayed expansion on (cmd /V:ON, or the machine's setting), the
- * interpreter takes !NAME! for a variable in a line that holds a "!", and
- * no escape holds both with it and without it.  The script turns it off
- * just before the first line that holds one; a script without one keeps
- * every byte.  COMMAND.COM knows no SETLOCAL: it says so and goes on.
+ * With delayed expansion on (cmd /V:ON, or the machine's setting), !NAME!
+ * in a line that holds a "!" is a variable, and no escape holds both with
+ * it and without it: the script turns it off just before its first "!".
+ * COMMAND.COM knows no SETLOCAL: it says so and goes on.
  */
 static const char NO_EXPANSION[] = "SETLOCAL DISABLEDELAYEDEXPANSION\n";
 

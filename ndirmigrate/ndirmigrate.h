@@ -2,9 +2,7 @@
 /*
  * The migration: which listed files the script copies, where to, which
  * records it refuses, and the script's lines.  NdirMigrate reads the
- * listings by these rules, once, the same way for torbek00, which writes
- * the script, and for ndircheck, which sizes and checks the copy.  Not
- * installed.
+ * listings by these rules for torbek00 and for ndircheck alike.  Not installed.
  */
 #ifndef NDIRMIGRATE_H
 #define NDIRMIGRATE_H
@@ -56,9 +54,7 @@ const char NDIR_SHARED_ROOT[] = "N:\\";
 const char NDIR_PERSONAL_ROOT[] = "O:\\";
 const char NDIR_OLD_SERVER[] = "\\OLDSERV\\";
 
-/* Composers of the names in the script: add(piece) takes each piece in turn. */
-
-/* The file's old place: SERVER/VOLUME:PATH\NAME, placeholders for what is absent. */
+/* The file's old place, SERVER/VOLUME:PATH\NAME with placeholders for what is absent, to add(piece). */
 template <class Add> void
 NdirSourceName(const NdirRecord &r, Add add)
 {
@@ -74,9 +70,8 @@ NdirSourceName(const NdirRecord &r, Add add)
 }
 
 /*
- * The owner's part of the target, O:\FOLDER or N:\ for the shared
- * accounts, and with `directory' all the target directory: N:\PATH, or
- * O:\FOLDER\OLDSERV\PATH.
+ * The owner's part of the target, O:\FOLDER or N:\, and with `directory'
+ * the whole directory: N:\PATH or O:\FOLDER\OLDSERV\PATH.
  */
 template <class Add> void
 NdirTargetDirectory(const NdirRecord &r, Add add, bool directory = true)
@@ -92,11 +87,7 @@ NdirTargetDirectory(const NdirRecord &r, Add add, bool directory = true)
 		add(r.path);
 }
 
-/*
- * The whole target: the directory, a backslash and the name.  The
- * backslash is added also at the volume root, where the directory already
- * ends in one; DOS reads the two as one.
- */
+/* The directory, a backslash and the name; at the volume root DOS reads the two backslashes as one. */
 template <class Add> void
 NdirTarget(const NdirRecord &r, Add add)
 {
@@ -105,11 +96,7 @@ NdirTarget(const NdirRecord &r, Add add)
 	add(r.name);
 }
 
-/*
- * Each byte as names compare on the new drives: "/" as "\\", and the
- * letters of a case pair as one.  The table starts with ASCII's pairs,
- * built at compile time; NdirAddCodePage adds a code page's.
- */
+/* Each byte as names compare on the new drives: "/" as "\\", the letters of a case pair as one. */
 struct NdirFold {
 	char of[256];
 
@@ -125,32 +112,23 @@ struct NdirFold {
 inline constexpr NdirFold NDIR_ASCII_FOLD;
 
 /*
- * Adds the case pairs of a code page (a name iconv knows: "CP437", say)
- * as the C library's Unicode case mapping has them; é and É in page 437
- * become one letter.  A letter already folded with another keeps it, so
- * that several pages fold every pair of each.  False when iconv does not
- * know the page.
+ * Adds the case pairs of a code page that iconv knows ("CP437") as Unicode
+ * has them: é and É of page 437 become one.  Pairs added before stay, so
+ * several pages fold every pair of each.  False when iconv does not know it.
  */
 bool NdirAddCodePage(NdirFold &fold, const char *codepage);
 
-/*
- * The fold of a run whose code page is not known: the pairs of pages 437
- * and 850, the pages of DOS in America and Western Europe.
- */
+/* The fold of a run whose page is not known: the pairs of pages 437 and 850, DOS's in the West. */
 const NdirFold &NdirDosFold();
 
 /*
- * The target as the new drives compare it, into `key' (room for the
- * target and its NUL; it may be `target' itself), returning its length: "/" and "\" alike, a run of
- * separators as one, no separator at the end, letters folded.
+ * The target as the new drives compare it, into `key' (which may be
+ * `target'), returning its length: letters folded, "/" as "\", a run of
+ * separators as one and none at the end.
  */
 size_t NdirDosKey(const char *target, char *key, const NdirFold &fold);
 
-/*
- * A text under construction in a fixed buffer.  Text that would not fit
- * is cut, never written past the end; the sizes below leave room for the
- * longest record.
- */
+/* A text in a fixed buffer: what would not fit is cut (the sizes below fit the longest record). */
 template <size_t N> struct NdirText {
 	char buf[N + 1];
 	size_t n = 0;
@@ -213,18 +191,11 @@ struct NdirOutcome {
 	size_t directory;			/* the target's directory: its first characters */
 	NdirText<NDIR_TARGET_MAX> key;		/* a copy's target as the new drives compare it */
 
-	/*
-	 * Composes the key of a copy's target by `fold', and with `names'
-	 * the source and the target too.
-	 */
+	/* Composes a copy's key by `fold', and with `names' the source and the target. */
 	void Compose(const NdirFold &fold, bool names = true);
 };
 
-/*
- * The script, written as a run goes: the header before its first line,
- * delayed expansion turned off before its first "!", and the lines of
- * each record that the script carries.
- */
+/* The script as a run goes: the header first, delayed expansion off before the first "!". */
 class NdirScript {
 public:
 	/* The lines of a copied, echoed or incomplete record, to be written next. */
@@ -236,11 +207,10 @@ private:
 };
 
 /*
- * The copy targets of a run, as 64-bit hashes of their DOS form: two
- * different targets are taken for one with odds of about n * n / 2^65 for
- * n targets.  They lie in an open-addressed table kept from 3/8 to 3/4
- * full: 11 to 22 bytes a target, where a node-based set takes 40 and a
- * pointer to follow on every look-up (a third of ndircheck's time).
+ * The copy targets of a run, as 64-bit hashes of their DOS form (two taken
+ * for one with odds of n * n / 2^65), in an open-addressed table 3/8 to 3/4
+ * full: 11 to 22 bytes a target, where a node-based set took 40 and a
+ * pointer chase on every look-up (a third of ndircheck's time).
  */
 class NdirTargets {
 public:
@@ -259,10 +229,9 @@ private:
 };
 
 /*
- * The scanner of the migration.  It judges each volume line once and each
- * file line once, warns of a refused record (the run then ends with
- * status 1), of an incomplete one and of a target copied to again, and
- * hands every file line to Take().  An incomplete record ends its listing.
+ * The scanner of the migration: judges each volume and file line once,
+ * warns of a refused record (status 1), an incomplete one (which ends its
+ * listing) and a target copied to again, and hands every file line to Take().
  */
 class NdirMigrate : public NdirLexer {
 public:
