@@ -1,13 +1,8 @@
 // SPDX-License-Identifier: ISC
 /*
- * Vantrel: listen on TCP port 8000 and copy what every client sends to
- * standard output, with a line whenever a connection is accepted, before
- * each read and when a connection ends.  Nothing is ever sent back.
- *
- * The main thread waits for the listening socket to become readable and
- * starts a detached thread for each readiness; that thread does the
- * accept and serves the connection until the client ends its stream, the
- * connection is reset, or a wait or read fails.
+ * Vantrel: copy what every client of TCP port 8000 sends to standard output,
+ * with a line on each accept, before each read and at each end; nothing is
+ * sent back.  Each readiness of the listening socket starts a detached thread.
  */
 
 #include <sys/types.h>
@@ -35,20 +30,13 @@
 
 static const int VANTREL_PORT = 8000;
 
-/*
- * A piece of text is at most what one read into a 256-byte buffer took
- * while keeping room for a terminating zero byte; readers of the output
- * rely on that bound.
- */
+/* a 256-byte read buffer less room for a zero; readers rely on the bound */
 static const size_t PIECE = 255;
 
 /*
- * One recv takes whatever TCP has queued, up to PIECES whole pieces, and
- * cuts it as a run of PIECE-byte reads would have: each piece holds bytes
- * that one such read would have returned together.  The lines and pieces
- * of a recv go out by one writev pointing into the block.  Blocks just
- * under 64 KiB took a fifth less processor time than 16 KiB ones with the
- * output to a file, and 128 KiB ones no less.
+ * A recv takes up to PIECES pieces, cut as PIECE-byte reads would have cut
+ * them.  Just under 64 KiB took a fifth less processor time than 16 KiB
+ * (output to a file), and 128 KiB no less.
  */
 static const size_t PIECES = 257;
 static const size_t BLOCK = PIECES * PIECE;	/* 65,535 bytes */
@@ -56,38 +44,22 @@ static const size_t BLOCK = PIECES * PIECE;	/* 65,535 bytes */
 /* writev entries: the acceptance line, two per piece or five at the end */
 static const int IOVCAP = 2 + 2 * PIECES;
 
-/*
- * A connection thread needs its block and its writev entries, 72 KiB,
- * and a few KiB more.  Only the pages a connection touches are faulted in.
- */
+/* a thread needs 72 KiB and a few more; only pages it touches are faulted in */
 static const size_t STACKSIZE = 256UL * 1024;
 
-/*
- * Descriptors the daemon holds once it listens: standard input, output
- * and error, and the listening socket.  The C library's files (the
- * protocol database and what it loads to read it) are open only while
- * the daemon sets up, one at a time, and are closed before the listening
- * socket is made.  Each connection then takes one more.
- */
+/* fds held: the standard three and the listener; the protocol db is closed */
 static const int FDOWN = 4;
 
 /*
- * Descriptors left unused, for what a preloaded library or a sanitizer's
- * report may open while the daemon serves, where the limit has room for
- * FDSPARE connections besides them.  Where it has less, connections take
- * the room first, up to FDSPARE of them, so that a higher limit never
- * serves fewer clients at once.
+ * Descriptors kept for what a preloaded library or a sanitizer may open,
+ * once FDSPARE connections have room: a higher limit never serves fewer.
  */
 static const int FDSPARE = 12;
 
 /* after an accept or a thread start fails, look again after this long */
 static const long BACKOFFMS = 500;
 
-/*
- * The lines of a failed wait and a failed read name select and recvfrom,
- * although the daemon calls poll and recv: people and scripts that read
- * the output know these lines, so their text is fixed.
- */
+/* Text the output's readers know, though the calls made are poll and recv. */
 static const char WAITFAILED[] = "select: Failed: -1\n";
 static const char READFAILED[] = "recvfrom: Failed: -1\n";
 
@@ -95,27 +67,16 @@ static const char READFAILED[] = "recvfrom: Failed: -1\n";
 static pthread_mutex_t outlock = PTHREAD_MUTEX_INITIALIZER;
 
 /*
- * Held shared by a connection thread from before a read until what it
- * returned is written, and exclusively by the stop thread, so a stop never
- * falls between the two.  Writers are preferred, so that a steady stream
- * of reads cannot keep a stop waiting.
+ * Shared from a read until its text is written, exclusive for a stop, so
+ * none falls between; writers go first so that reads cannot starve a stop.
  */
 static pthread_rwlock_t inflight = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 
-static sigset_t stopsigs;
-
 /*
- * What the main thread and the connection threads share.  Threads are
- * capped at maxconn, since each holds a connected socket.  Past the cap,
- * and after a failed accept or thread start until a connection ends or
- * BACKOFFMS have passed, the main thread leaves the listening socket
- * alone: looking at once would find the same client queued and fail again
- * in a tight loop, a line each time.
- *
- * Each readiness of the listening socket starts a thread, so a client
- * still queued while its thread starts up makes the main thread start
- * another.  A thread that finds one already in accept ends at once, so
- * spare threads never pile up.
+ * Threads are capped at maxconn, each holding a socket.  Past the cap, and
+ * for BACKOFFMS or until a connection ends after a failed accept or thread
+ * start, the listening socket is left alone lest a queued client fail in a
+ * tight loop.  A spare started for a queued client ends if one is in accept.
  */
 static struct {
 	pthread_mutex_t	lock;
@@ -127,12 +88,11 @@ static struct {
 } pool = { PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, 0, 0, false, false };
 
 static int maxconn;
+static sigset_t stopsigs;
 
 /*
- * One connection as its thread sees it, with its output not yet written.
- * The block comes first, deepest in the stack: glibc hands back the pages
- * of an ended thread's stack below its last 16 KiB, and the fields that
- * every connection uses stay up there, mapped for the next thread.
+ * The block is deepest in the stack: glibc hands back an ended thread's
+ * pages below its last 16 KiB; the fields every connection uses stay mapped.
  */
 struct conn {
 	char		block[BLOCK];
@@ -146,27 +106,20 @@ struct conn {
 	char		errnoline[32];	/* "errno: N\n" */
 };
 
-/*
- * Wait until fd is ready for events; a signal does not end the wait.
- * Returns -1 when the wait fails.  poll(2) takes any descriptor,
- * however high.
- */
+/* Wait for events on fd through signals; poll takes any fd, however high. */
 static int
 waitfor(int fd, short events)
 {
 	struct pollfd pfd = { fd, events, 0 };
 	int r;
-
 	while ((r = poll(&pfd, 1, -1)) == -1 && errno == EINTR)
 		;
 	return r;
 }
 
 /*
- * Write all of iov to standard output as one unit.  A full non-blocking
- * output is waited for.  Any other failure ends the daemon, with a word
- * where an operator looks, so that clients are refused rather than read
- * and lost.
+ * Write iov to standard output as one unit, waiting while it is full.  Any
+ * other failure ends the daemon, so clients are refused, not read and lost.
  */
 static void
 output(struct iovec *iov, int n)
@@ -201,33 +154,20 @@ failed(const char *call, int r)
 {
 	char line[64];		/* the longest call name is 14 bytes */
 	struct iovec iov;
-
 	iov.iov_base = line;
 	iov.iov_len = (size_t)snprintf(line, sizeof(line), "%s: Failed: %d\n", call, r);
 	output(&iov, 1);
 }
 
+/* Add len bytes at p to the output, or without len the string p. */
 static void
-put(struct conn *c, const char *p, size_t len)
+put(struct conn *c, const char *p, size_t len = SIZE_MAX)
 {
 	c->iov[c->niov].iov_base = const_cast<char *>(p);
-	c->iov[c->niov].iov_len = len;
-	c->niov++;
+	c->iov[c->niov++].iov_len = len == SIZE_MAX ? strlen(p) : len;
 }
 
-static void
-putstr(struct conn *c, const char *s)
-{
-	put(c, s, strlen(s));
-}
-
-/*
- * Take what the connection has queued, without waiting, and add each
- * piece after its readiness line.  Returns 1 when text was read, 0 when
- * nothing is queued, -1 when the connection is over (its end was read,
- * or a read failed: its readiness line is printed too, as it would have
- * been after a wait).
- */
+/* Add what is queued: 1, or 0 if nothing is, or -1 when the stream is over. */
 static int
 takepieces(struct conn *c)
 {
@@ -245,10 +185,11 @@ takepieces(struct conn *c)
 	e = errno;
 	if (n == -1 && (e == EAGAIN || e == EWOULDBLOCK || e == EINTR))
 		return 0;
+	/* the end gets a readiness line too, as a wait would have given it */
 	put(c, c->ready, c->readylen);
 	/* a reset is the client's way to leave, not a fault */
 	if (n == -1 && e != ECONNRESET) {
-		putstr(c, READFAILED);
+		put(c, READFAILED);
 		put(c, c->errnoline, (size_t)snprintf(c->errnoline,
 		    sizeof(c->errnoline), "errno: %d\n", e));
 	}
@@ -256,20 +197,16 @@ takepieces(struct conn *c)
 }
 
 /*
- * Copy the connection to the output until it is over.  A read is tried
- * before any wait: while data is queued the wait would report it at once,
- * so skipping it changes nothing that can be seen.  What a read returned
- * is written at once, so an idle connection holds nothing back.  The
- * connection is closed, and its closing line written with its last piece.
+ * Copy the connection out until it is over, each read's text at once so an
+ * idle one holds nothing back.  Reading first skips a wait queued data ends.
  */
 static void
 relay(struct conn *c)
 {
 	int r = 1;
-
 	do {
 		if (r == 0 && waitfor(c->fd, POLLIN) == -1) {
-			putstr(c, WAITFAILED);
+			put(c, WAITFAILED);
 			r = -1;
 		}
 		(void)pthread_rwlock_rdlock(&inflight);
@@ -278,7 +215,7 @@ relay(struct conn *c)
 		if (r == -1) {
 			close(c->fd);
 			put(c, c->name, c->namelen);
-			putstr(c, " closed\n");
+			put(c, " closed\n");
 		}
 		output(c->iov, c->niov);
 		c->niov = 0;
@@ -286,26 +223,22 @@ relay(struct conn *c)
 	} while (r != -1);
 }
 
-/*
- * Accept a connection unless another thread already waits in accept or
- * the daemon backs off.  Returns the connected socket, or -1.
- */
+/* Accept unless a thread already waits in accept or we back off; fd or -1. */
 static int
 take(int lfd, struct sockaddr_in *peer)
 {
 	socklen_t len = sizeof(*peer);
+	bool busy;
 	int fd;
 
 	(void)pthread_mutex_lock(&pool.lock);
-	if (pool.inaccept || pool.backoff) {
-		(void)pthread_mutex_unlock(&pool.lock);
-		return -1;
-	}
-	pool.inaccept = true;
+	busy = pool.inaccept || pool.backoff;
+	if (!busy)
+		pool.inaccept = true;
 	(void)pthread_mutex_unlock(&pool.lock);
-
+	if (busy)
+		return -1;
 	fd = accept(lfd, reinterpret_cast<struct sockaddr *>(peer), &len);
-
 	(void)pthread_mutex_lock(&pool.lock);
 	pool.inaccept = false;
 	if (fd == -1)
@@ -316,10 +249,7 @@ take(int lfd, struct sockaddr_in *peer)
 	return fd;
 }
 
-/*
- * A connection thread: serve the connection it accepts, if any, then
- * leave the pool.  A connection served to its end ends a back-off.
- */
+/* Serve a connection if one is taken; serving it to its end ends a back-off. */
 void *
 HandleConnection(void *arg)
 {
@@ -336,7 +266,7 @@ HandleConnection(void *arg)
 		c.readylen = (size_t)snprintf(c.ready, sizeof(c.ready),
 		    "%s data available\n", c.name);
 		put(&c, c.name, c.namelen);
-		putstr(&c, "\n");
+		put(&c, "\n");
 		relay(&c);
 	}
 	(void)pthread_mutex_lock(&pool.lock);
@@ -348,11 +278,7 @@ HandleConnection(void *arg)
 	return nullptr;
 }
 
-/*
- * Bring everything already read to the output and keep it so: no piece
- * is left between its read and its writing, and the output stays locked
- * so that no thread can write anything after this.
- */
+/* Write out all that was read, then hold the output so that nothing follows. */
 static void
 drain(void)
 {
@@ -361,18 +287,14 @@ drain(void)
 }
 
 /*
- * SIGINT, SIGTERM and SIGHUP are taken here, in a thread of their own,
- * rather than in a handler that could interrupt a thread in the middle of
- * a write.  Once the output is drained, the process ends by the signal,
- * so its parent sees the usual status.  When whatever reads the output
- * has stopped reading, the drain never ends; a second stop signal then
- * ends the process at once.
+ * Stop signals come to this thread, not a handler that could cut into a
+ * write.  The signal ends the drained process, for the usual status; when
+ * a stalled reader of the output blocks the drain, a second one ends it.
  */
 static void *
 stopper(void *)
 {
 	int sig;
-
 	if (sigwait(&stopsigs, &sig) != 0)
 		return nullptr;
 	pthread_sigmask(SIG_UNBLOCK, &stopsigs, nullptr);
@@ -383,12 +305,7 @@ stopper(void *)
 	_exit(128 + sig);
 }
 
-/*
- * Block the stop signals in every thread but the stopper.  A signal that
- * the daemon was started with ignored (as in a background job of a
- * script, or under nohup) stays ignored.  Returns 0 or pthread_create's
- * error number.
- */
+/* A stop signal ignored at start (a background job, nohup) stays ignored. */
 static int
 startstopper(void)
 {
@@ -412,11 +329,7 @@ startstopper(void)
 	return r;
 }
 
-/*
- * A standard descriptor that is closed would be taken by the first socket
- * opened, and the output would go to a client.  Returns 0, after saying
- * why where it still can, when one cannot be opened.
- */
+/* A closed standard fd would become a socket, and output go to a client. */
 static int
 openstdfds(void)
 {
@@ -430,16 +343,13 @@ openstdfds(void)
 }
 
 /*
- * The least descriptor limit that leaves room for a connection: the
- * listening socket takes the lowest descriptor not open, a connection
- * the next.  Besides the standard ones, descriptors that the program
- * which started the daemon left open may stand in the way.
+ * The least limit with room for a connection: it and the listening socket
+ * take the two lowest free descriptors, which those left open push up.
  */
 static int
 leastlimit(void)
 {
 	int fd, notopen = 0;
-
 	for (fd = 0; notopen < 2; fd++)
 		if (fcntl(fd, F_GETFD) == -1)
 			notopen++;
@@ -447,12 +357,9 @@ leastlimit(void)
 }
 
 /*
- * How many connections may be open at once: those the descriptor limit
- * leaves room for beside FDOWN, less FDSPARE where at least FDSPARE are
- * left then.  Descriptors left open by whatever started the daemon are
- * not counted: an accept that they make fail starts a back-off.  Returns
- * 0, after saying why, when there is room for none: every accept would
- * fail.
+ * Connections open at once: the limit's room beside FDOWN, less FDSPARE
+ * where at least FDSPARE remain.  Descriptors the parent left open are not
+ * counted: an accept they make fail backs off.  0, after saying why, if none.
  */
 static int
 threadcap(void)
@@ -473,27 +380,23 @@ threadcap(void)
 }
 
 /*
- * Returns the listening socket, or -1 after printing why there is none.
- * SO_REUSEADDR lets a restarted daemon bind at once while connections of
- * the one before linger in TIME_WAIT; a second live listener still fails.
- * The queue is as long as the system allows: when it overflows, Linux
- * completes handshakes with SYN cookies, and a client's text that follows
- * is answered with a reset and lost without a trace.
+ * SO_REUSEADDR lets a restart bind while old connections are in TIME_WAIT;
+ * a second live listener still fails.  The queue is the longest, since past
+ * it Linux uses SYN cookies and a client's text meets a reset, lost unseen.
  */
 static int
 listener(void)
 {
 	struct sockaddr_in addr;
 	struct protoent *pe;
+	const char *call;
 	int fd, r, on = 1;
 
 	memset(&addr, 0, sizeof(addr));
 	addr.sin_family = AF_INET;
 	addr.sin_addr.s_addr = htonl(INADDR_ANY);
 	addr.sin_port = htons(VANTREL_PORT);
-
-	/* without a protocol database, 0 still picks TCP for a stream */
-	/* only the main thread calls getprotobyname: its static result is safe */
+	/* main thread only, so the static result is safe; 0 still means TCP */
 	// cppcheck-suppress getprotobynameCalled
 	pe = getprotobyname("tcp");
 	fd = socket(addr.sin_family, SOCK_STREAM, pe != nullptr ? pe->p_proto : 0);
@@ -502,24 +405,18 @@ listener(void)
 		return -1;
 	}
 	(void)setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-	if ((r = bind(fd, (struct sockaddr *)&addr, sizeof(addr))) == -1) {
-		failed("bind", r);
-		close(fd);
-		return -1;
-	}
-	if ((r = listen(fd, SOMAXCONN)) == -1) {
-		failed("listen", r);
-		close(fd);
-		return -1;
-	}
-	return fd;
+	if ((r = bind(fd, (struct sockaddr *)&addr, sizeof(addr))) == -1)
+		call = "bind";
+	else if ((r = listen(fd, SOMAXCONN)) == -1)
+		call = "listen";
+	else
+		return fd;
+	failed(call, r);
+	close(fd);
+	return -1;
 }
 
-/*
- * Wait until a thread may be started: below the cap, and after a failure
- * until a connection ends or the back-off has passed.  Counts the thread
- * to come.
- */
+/* Wait for room below the cap and for a back-off to end; count the thread. */
 static void
 admit(void)
 {
@@ -545,16 +442,11 @@ admit(void)
 }
 
 /*
- * Start a detached connection thread for every readiness of the listening
- * socket until a wait on it fails.
- *
- * After each start the main thread gives up the processor once, so that
- * a thread can take the client before the next wait looks: otherwise, on
- * a busy machine, each look would find the client still queued and start
- * a spare only for it to end (without the yield, 2,000 clients one after
- * another took twice the time and two and a half times the processor
- * time).  Waiting for each accept instead would put a thread start on
- * every client's way: a third less processor time, half the rate.
+ * A thread per readiness of the listening socket until a wait fails.  A
+ * yield after each start lets it take the client before the next look, lest
+ * a busy machine start spares that just end (without it, 2,000 clients in
+ * turn took twice as long, 2.5 times the CPU).  Waiting for each accept puts
+ * a thread start in every client's way: a third less CPU, half the rate.
  */
 static void
 serve(int lfd)
@@ -573,8 +465,7 @@ serve(int lfd)
 			break;
 		}
 		r = pthread_create(&thread, &attr, HandleConnection,
-		    // The descriptor travels as the thread's argument.
-		    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+		    // NOLINTNEXTLINE(performance-no-int-to-ptr): fd as argument
 		    reinterpret_cast<void *>(static_cast<intptr_t>(lfd)));
 		if (r != 0) {
 			(void)pthread_mutex_lock(&pool.lock);
@@ -592,7 +483,6 @@ int
 main()
 {
 	int lfd, r;
-
 	if (!openstdfds() || (maxconn = threadcap()) == 0)
 		return 1;
 	if ((r = startstopper()) != 0) {
