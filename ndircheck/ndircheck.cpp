@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <clocale>
-#include <numeric>
 #include <string_view>
+#include <tuple>
 
 #include "ndircheck.h"
 
@@ -112,31 +112,39 @@ ndircheck::Take(const NdirOutcome &o)
 void
 Migration::Settle()
 {
-	std::vector<uint32_t> byKey(dirs.size()), rank(dirs.size());
-	/* The separator sorts before every other byte: a directory's files come before its subdirectories'. */
-	auto weight = [](char c) { return c == '\\' ? 0 : static_cast<unsigned char>(c) + 1; };
+	std::vector<std::pair<std::string, uint32_t>> byKey;
+	std::vector<uint32_t> rank(dirs.size());
 
-	std::iota(byKey.begin(), byKey.end(), 0);
-	std::sort(byKey.begin(), byKey.end(), [&](uint32_t a, uint32_t b) {
-		return std::lexicographical_compare(dirs[a]->begin(), dirs[a]->end(), dirs[b]->begin(),
-		    dirs[b]->end(), [&weight](char x, char y) { return weight(x) < weight(y); });
-	});
+	/* A separator as \1, below every byte a target holds: a directory's files before its subdirectories'. */
+	for (uint32_t i = 0; i < dirs.size(); i++) {
+		byKey.emplace_back(*dirs[i], i);
+		std::replace(byKey.back().first.begin(), byKey.back().first.end(), '\\', '\1');
+	}
+	std::sort(byKey.begin(), byKey.end());
 	for (uint32_t i = 0; i < byKey.size(); i++)
-		rank[byKey[i]] = i;
-	/* A leaf is padded with NULs: whole arrays compare as their text. */
-	auto sameTarget = [](const Copy &a, const Copy &b) {
-		return a.dir == b.dir && memcmp(a.leaf, b.leaf, sizeof a.leaf) == 0;
+		rank[byKey[i].second] = i;
+	/* The directories renumbered in that order, and the copies sorted by them and their leaves. */
+	for (auto &[key, index] : dirIndex)
+		dirs[rank[index]] = &key, index = rank[index];
+	for (Copy &c : copies)
+		c.dir = rank[c.dir];
+	/*
+	 * A leaf is padded with NULs: its first and last 8 bytes, as big-endian
+	 * numbers, compare as its text (a call of memcmp took a tenth of the run).
+	 */
+	auto target = [](const Copy &c) {
+		uint64_t head, tail;
+		memcpy(&head, c.leaf, sizeof head);
+		memcpy(&tail, c.leaf + sizeof c.leaf - sizeof tail, sizeof tail);
+		return std::make_tuple(c.dir, __builtin_bswap64(head), __builtin_bswap64(tail));
 	};
-	std::sort(copies.begin(), copies.end(), [&](const Copy &a, const Copy &b) {
-		if (!sameTarget(a, b))
-			return rank[a.dir] != rank[b.dir] ? rank[a.dir] < rank[b.dir] :
-			    memcmp(a.leaf, b.leaf, sizeof a.leaf) < 0;
-		return a.order < b.order;
+	std::sort(copies.begin(), copies.end(), [&target](const Copy &a, const Copy &b) {
+		return std::make_pair(target(a), a.order) < std::make_pair(target(b), b.order);
 	});
 
 	size_t kept = 0;
 	for (size_t i = 0; i < copies.size(); i++)
-		if (i + 1 < copies.size() && sameTarget(copies[i], copies[i + 1]))
+		if (i + 1 < copies.size() && target(copies[i]) == target(copies[i + 1]))
 			leftOut[OVERWRITTEN].add(copies[i].size);
 		else
 			copies[kept++] = copies[i];

@@ -381,18 +381,31 @@ NdirScript::Lines(const NdirOutcome &o)
 	return out;
 }
 
+/* 0 marks a free slot: the one hash in 2^64 that is 0 counts as 1. */
+static uint64_t
+hashOf(const NdirText<NDIR_TARGET_MAX> &key)
+{
+	uint64_t hash = std::hash<std::string_view>()(std::string_view(key.buf, key.n));
+
+	return hash != 0 ? hash : 1;
+}
+
+void
+NdirTargets::Prefetch(const NdirText<NDIR_TARGET_MAX> &key) const
+{
+	if (!slots.empty())
+		__builtin_prefetch(&slots[hashOf(key) & (slots.size() - 1)]);
+}
+
 bool
 NdirTargets::Add(const NdirText<NDIR_TARGET_MAX> &key)
 {
-	return insert(std::hash<std::string_view>()(std::string_view(key.buf, key.n)));
+	return insert(hashOf(key));
 }
 
 bool
 NdirTargets::insert(uint64_t hash)
 {
-	/* 0 marks a free slot: the one hash in 2^64 that is 0 counts as 1. */
-	if (hash == 0)
-		hash = 1;
 	if (4 * (used + 1) > 3 * slots.size()) {
 		/* The targets of a small listing fit the first table. */
 		std::vector<uint64_t> old(slots.empty() ? 1024 : 2 * slots.size());
@@ -435,6 +448,8 @@ NdirMigrate::FileUpdate()
 		o.Compose(targets.fold, TakesNames());
 	if (o.fate == NDIR_INCOMPLETE)
 		NdirWarnRecord(o.r, o.reason);
+	if (o.fate == NDIR_COPIED)
+		targets.Prefetch(o.key);
 	Take(o);
 	if (o.fate == NDIR_COPIED && !targets.Add(o.key)) {
 		std::string again = "copied to ";

@@ -218,6 +218,8 @@ public:
 
 	/* Adds a target's key (NdirOutcome::key); false when it was added before. */
 	bool Add(const NdirText<NDIR_TARGET_MAX> &key);
+	/* Fetches the key's slot ahead of its Add: a look-up of a large run waits for memory. */
+	void Prefetch(const NdirText<NDIR_TARGET_MAX> &key) const;
 
 	const NdirFold &fold;	/* how the run's targets compare */
 
