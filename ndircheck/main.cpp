@@ -176,10 +176,9 @@ public:
 	    std::ostream &out, std::ostream *redo)
 	    : m(m), drives(drives), times(times), out(out), redo(redo), tty(isatty(2)) {}
 
-	int Run();	/* returns the status */
+	int Run();	/* the check and its summary; returns the status */
 
 private:
-	int summary();
 	void enter(const std::string &dir);
 	void push(std::string_view part);
 	void check(const Level &at, const Copy &c);
@@ -420,15 +419,9 @@ Checker::Run()
 		progress(i + 1);
 	}
 	progress(0);
-	return summary();
-}
 
-int
-Checker::summary()
-{
 	std::string s;
 	uint64_t checked = std::accumulate(std::begin(found), std::end(found), uint64_t(0));
-
 	for (const auto &[drive, files] : unmapped)
 		s += "ndircheck: " + drive + " is not mapped (no -d " + drive.substr(0, 1) + "=DIR): " +
 		    std::to_string(files) + " files not checked\n";

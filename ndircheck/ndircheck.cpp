@@ -65,13 +65,6 @@ CodePage::Open(const std::string &name)
 	return true;
 }
 
-CodePage::~CodePage()
-{
-	for (iconv_t cd : {fromTree, toShown})
-		if (cd != nullptr)
-			(void)iconv_close(cd);
-}
-
 void
 ndircheck::Take(const NdirOutcome &o)
 {
@@ -128,10 +121,7 @@ Migration::Settle()
 		dirs[rank[index]] = &key, index = rank[index];
 	for (Copy &c : copies)
 		c.dir = rank[c.dir];
-	/*
-	 * A leaf is padded with NULs: its first and last 8 bytes, as big-endian
-	 * numbers, compare as its text (a call of memcmp took a tenth of the run).
-	 */
+	/* A leaf padded with NULs compares as its first and last 8 bytes, big-endian: no call of memcmp. */
 	auto target = [](const Copy &c) {
 		uint64_t head, tail;
 		memcpy(&head, c.leaf, sizeof head);

@@ -58,7 +58,12 @@ struct CodePage {
 	CodePage() = default;
 	CodePage(const CodePage &) = delete;
 	CodePage &operator=(const CodePage &) = delete;
-	~CodePage();
+	~CodePage()
+	{
+		for (iconv_t cd : {fromTree, toShown})
+			if (cd != nullptr)
+				(void)iconv_close(cd);
+	}
 	bool Open(const std::string &name);	/* false when iconv does not know it */
 	/* A name of the tree in the page; false where it is no UTF-8 of its letters. */
 	bool FromTree(const std::string &name, std::string &inPage) const
