@@ -81,8 +81,9 @@ ndircheck::Take(const NdirOutcome &o)
 		std::string key(shown.size() + 1, '\0');
 		key.resize(NdirDosKey(shown.c_str(), &key[0], m.page.fold));
 		Folder &f = m.folders.try_emplace(key, Folder{shown, {}}).first->second;
-		m.origins.push_back({o.r.server, o.r.volume, o.r.path ? o.r.path : "", o.r.owner, &f});
+		m.origins.push_back({o.r.server, o.r.volume, o.r.path ? o.r.path : "", o.r.owner, &f, UINT32_MAX});
 	}
+	Origin &from = m.origins[origin->second];
 	Copy c = {origin->second, 0, static_cast<uint32_t>(m.copies.size()), {}, {}, o.size, o.time};
 	strncpy(c.name, o.r.name, sizeof c.name - 1);
 
@@ -91,14 +92,13 @@ ndircheck::Take(const NdirOutcome &o)
 	size_t cut = std::min(key.rfind('\\'), key.size());
 	key.substr(std::min(cut + 1, key.size())).copy(c.leaf, sizeof c.leaf - 1);
 	key = key.substr(0, cut);
-	/* The files of a block mostly share their directory. */
-	if (m.dirs.empty() || *m.dirs[last] != key) {
+	if (from.dir == UINT32_MAX || *m.dirs[from.dir] != key) {
 		auto [at, isNew] = m.dirIndex.try_emplace(std::string(key), m.dirs.size());
 		if (isNew)
 			m.dirs.push_back(&at->first);
-		last = at->second;
+		from.dir = at->second;
 	}
-	c.dir = last;
+	c.dir = from.dir;
 	m.copies.push_back(c);
 }
 

@@ -37,6 +37,7 @@ struct Folder {
 struct Origin {
 	std::string server, volume, path, owner;
 	Folder *folder;
+	uint32_t dir;	/* of its last copy: mostly the next one's too */
 };
 
 /* A copied file, its target in DOS form: a directory and a last part. */
@@ -119,7 +120,6 @@ protected:
 private:
 	Migration &m;
 	std::map<std::string, uint32_t> blockOrigins;	/* the current block's, by owner */
-	uint32_t last = 0;				/* the directory of the last copy */
 };
 
 /* The plan: files and bytes by owner's folder and drive, and what is left out. */
