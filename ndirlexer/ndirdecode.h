@@ -5,9 +5,8 @@
  * cursor, and the std::istream reader the tests hold it to.  Each function
  * fills one record from one line and never judges the line: a step that
  * fails leaves the reader failed, the later steps take nothing, and the
- * fields they would have filled are left empty (text), 0 (numbers) or 0
- * (times).  Every field therefore shows what this line holds, never a
- * value left over from an earlier line.
+ * fields they would have filled are left empty or 0.  Every field thus
+ * shows what this line holds, never a value left over from an earlier one.
  */
 #ifndef NDIRDECODE_H
 #define NDIRDECODE_H
@@ -42,7 +41,6 @@ inline long
 NdirGroup(long target, int group)
 {
 	long r;
-
 	if (__builtin_mul_overflow(target, 1000L, &r))
 		return target < 0 ? LONG_MIN : LONG_MAX;
 	if (__builtin_add_overflow(r, static_cast<long>(group), &r))
@@ -140,7 +138,6 @@ template <class In> bool
 NdirGoesOn(const In &in, std::streamsize n)
 {
 	int c;
-
 	while ((c = in.look(n)) != ' ' && c != '\n' && NdirIsSpace(c))
 		n++;
 	return c != EOF && c != ' ' && c != '\n';
@@ -151,11 +148,9 @@ template <class In> bool
 NdirSplit(const In &in)
 {
 	int c = in.look(0);
-
 	return c != ' ' && c != '\n' && NdirIsSpace(c) && NdirGoesOn(in, 1);
 }
 
-/* Sets `bit' in `facts' where `fact' holds. */
 inline void
 NdirNote(unsigned char &facts, bool fact, NdirFieldBit bit)
 {

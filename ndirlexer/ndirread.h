@@ -1,11 +1,9 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * The reader of one listing line's text.
- *
- * The line decoders (ndirdecode.h) are written against the small set of
- * reading operations below, which NdirCursor performs on a plain pointer
- * into the text with exactly the results of std::istream over a
- * std::istringstream of the same text, stream state included.  Building
+ * The reader of one listing line's text.  The line decoders (ndirdecode.h)
+ * use the reading operations below, which NdirCursor performs on a plain
+ * pointer into the text with exactly the results of std::istream over a
+ * std::istringstream of the same text, stream state included: building
  * an istringstream for every line (locale and facet set-up, a copy of the
  * line) would cost more than the rest of the scan.  The tests and the
  * fuzz targets hold the two to agreement on arbitrary text.
@@ -131,19 +129,8 @@ public:
 			state |= ENDED;
 	}
 
-	/* istream::ignore(n) */
-	void ignore(std::streamsize n)
-	{
-		if (!unformatted() || n <= 0)
-			return;
-		const char *q = p;
-		std::streamsize left = 0;
-		while (left < n && q[left] != '\0')
-			left++;
-		p = q + left;
-		if (left < n)
-			state |= ENDED;
-	}
+	/* istream::ignore(n): only the end of the text stops it early */
+	void ignore(std::streamsize n) { ignore(n, '\0'); }
 
 	/* istream::ignore(n, delim) */
 	void ignore(std::streamsize n, char delim)
@@ -157,7 +144,8 @@ public:
 			count++;
 		q += count;
 		if (count < n) {
-			if (*q == '\0')
+			/* Testing delim first spares ignore(n) a load. */
+			if (delim == '\0' || *q == '\0')
 				state |= ENDED;
 			else
 				q++;
@@ -216,10 +204,7 @@ public:
 	}
 
 private:
-	/*
-	 * Digits that make a value below 10^18, and so inside long's range,
-	 * whatever they are.
-	 */
+	/* Digits that make a value below 10^18, inside long's range. */
 	static const long SAFE_DIGITS = 18;
 
 	/* std::istream's eofbit and failbit, in one byte: good is none. */

@@ -40,50 +40,50 @@ enum NdirFieldBit {
 
 /* The last volume line: server, volume and the path within the volume. */
 struct NdirVol {
-	char server[NDIR_SERVER_LEN];
-	char volume[NDIR_VOLUME_LEN];
-	char path[NDIR_PATH_LEN];
-	unsigned char cut, split;	/* NDIR_SERVER_FIELD, NDIR_VOLUME_FIELD, NDIR_PATH_FIELD */
+	char server[NDIR_SERVER_LEN] = {};
+	char volume[NDIR_VOLUME_LEN] = {};
+	char path[NDIR_PATH_LEN] = {};
+	unsigned char cut = 0, split = 0;	/* NDIR_SERVER_FIELD, NDIR_VOLUME_FIELD, NDIR_PATH_FIELD */
 
-	NdirVol() { clear(); }
+	NdirVol() {}
 	void clear();
 };
 
 /* The last directory line of the current volume. */
 struct NdirDir {
-	char name[NDIR_NAME_LEN];
-	char extension[NDIR_EXTENSION_LEN];
-	char inheritedRights[NDIR_RIGHTS_LEN];
-	char effectiveRights[NDIR_RIGHTS_LEN];
-	char owner[NDIR_OWNER_LEN];
-	time_t createTime;
+	char name[NDIR_NAME_LEN] = {};
+	char extension[NDIR_EXTENSION_LEN] = {};
+	char inheritedRights[NDIR_RIGHTS_LEN] = {};
+	char effectiveRights[NDIR_RIGHTS_LEN] = {};
+	char owner[NDIR_OWNER_LEN] = {};
+	time_t createTime = 0;
 
-	NdirDir() { clear(); }
+	NdirDir() {}
 	void clear();
 };
 
 /* The last file line of the current volume. */
 struct NdirFile {
-	char name[NDIR_NAME_LEN];
-	char extension[NDIR_EXTENSION_LEN];
-	long size;
-	time_t updateTime;
-	char flags[NDIR_FLAGS_LEN];
-	char owner[NDIR_OWNER_LEN];
-	unsigned char cut, split;	/* NDIR_NAME_FIELD, NDIR_EXTENSION_FIELD, NDIR_OWNER_FIELD */
+	char name[NDIR_NAME_LEN] = {};
+	char extension[NDIR_EXTENSION_LEN] = {};
+	long size = 0;
+	time_t updateTime = 0;
+	char flags[NDIR_FLAGS_LEN] = {};
+	char owner[NDIR_OWNER_LEN] = {};
+	unsigned char cut = 0, split = 0;	/* NDIR_NAME_FIELD, NDIR_EXTENSION_FIELD, NDIR_OWNER_FIELD */
 
-	NdirFile() { clear(); }
+	NdirFile() {}
 	void clear();
 };
 
 /* The numbers of the count lines, as printed; nothing is added up. */
 struct NdirFileStats {
-	long fileCount;
-	long fileBlocks;
-	long fileBytes;
-	long fileBlockBytes;
+	long fileCount = 0;
+	long fileBlocks = 0;
+	long fileBytes = 0;
+	long fileBlockBytes = 0;
 
-	NdirFileStats() { clear(); }
+	NdirFileStats() {}
 	void clear();
 };
 

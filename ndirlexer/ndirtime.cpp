@@ -13,8 +13,7 @@
  * ranges go to mktime itself; so does every date while TZ is too long to
  * be kept (ZONE_LEN).
  *
- * The zone is looked at only in NdirFollowZone, which every new scanner
- * calls: a change of TZ holds for scanners created after it.  Like the
+ * The zone is looked at only in NdirFollowZone (ndirtime.h).  Like the
  * name buffers, the cache belongs to the process, so scanners must not run
  * in two threads at once.
  */
@@ -50,11 +49,7 @@ const time_t DAY_SECONDS = 24 * HOUR_SECONDS;
  */
 const int DAY_SLOTS = 8192;
 
-/*
- * The longest TZ kept.  Zone names and POSIX rules are far shorter; a
- * longer TZ (a long path, say) is not compared, and every date is then
- * converted by mktime itself.
- */
+/* The longest TZ kept: zone names and POSIX rules are far shorter. */
 const size_t ZONE_LEN = 128;
 
 struct Day {

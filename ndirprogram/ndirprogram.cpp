@@ -1,22 +1,18 @@
 // SPDX-License-Identifier: ISC
-/*
- * The plumbing of the listing programs: one listing after another through
- * the program's scanner, DOS line ends, messages and exit status.
- */
+/* The plumbing of the listing programs (ndirprogram.h). */
 #include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 
 #include "ndirprogram.h"
 
-/* The program's name, which begins every message of its own. */
-static const char *programName = "";
-/* The listing being scanned, for warnings. */
-static const char *listingName = "";
-/* Set when output could not be written, or a record was left out. */
-static bool writeFailed, failed;
+static const char *programName = "";	/* begins its own messages */
+static const char *listingName = "";	/* the one being scanned */
+static bool writeFailed;		/* output could not be written */
+static bool failed;			/* a record was left out */
 static int unopened;
 
 /* Every message goes out in one write: standard error is unbuffered. */
@@ -36,7 +32,6 @@ dropLineEndCRs(char *s, std::streamsize from, std::streamsize to)
 	char *end = s + to;
 	char *r = static_cast<char *>(memchr(s + from, '\r', to - from));
 	char *w = r;
-
 	if (r == nullptr)
 		return to;
 	for (; r < end; r++)
@@ -53,7 +48,6 @@ std::streamsize
 NdirLineEnds::fill(char *s, std::streamsize n)
 {
 	std::streamsize got = 0, r;
-
 	while (got < n && (r = source->sgetn(s + got, n - got)) > 0) {
 		got = dropLineEndCRs(s, got, got + r);
 		/* A CR that ends the block is decided by the next byte. */
@@ -69,7 +63,6 @@ void
 NdirLineEnds::Drain()
 {
 	char block[4096];
-
 	for (std::streamsize got = sizeof block; got == sizeof block;)
 		got = fill(block, sizeof block);
 }
@@ -89,8 +82,7 @@ std::streamsize
 NdirLineEnds::xsgetn(char *s, std::streamsize n)
 {
 	if (n > 0 && gptr() < egptr()) {
-		*s = *gptr();
-		gbump(1);
+		*s = traits_type::to_char_type(sbumpc());
 		return 1 + fill(s + 1, n - 1);
 	}
 	return fill(s, n);
@@ -103,9 +95,7 @@ NdirProgramScan(const NdirMakeLexer &make, std::streambuf *source, const char *l
 	std::istream in(&text);
 
 	listingName = listing;
-	NdirLexer *lexer = make(&in);
-	int stopped = lexer->yylex();
-	delete lexer;
+	int stopped = std::unique_ptr<NdirLexer>(make(&in))->yylex();
 
 	/* A scan that stopped has left the end of the listing unread. */
 	if (stopped)
@@ -115,10 +105,7 @@ NdirProgramScan(const NdirMakeLexer &make, std::streambuf *source, const char *l
 	return stopped;
 }
 
-/*
- * Scans one listing file.  A directory opens but cannot be read as a
- * listing, so it is reported like a file that cannot be opened.
- */
+/* Scans one listing file; a directory opens, but is no listing to read. */
 static void
 scanFile(const NdirMakeLexer &make, const char *name)
 {
@@ -131,7 +118,6 @@ scanFile(const NdirMakeLexer &make, const char *name)
 		return;
 	}
 	NdirProgramScan(make, in.rdbuf(), name);
-	in.close();
 }
 
 int
@@ -140,7 +126,6 @@ NdirProgramMain(const char *name, const NdirMakeLexer &make, bool readsInput,
 {
 	std::ios::sync_with_stdio(false);
 	programName = name;
-
 	if (argc < 2 && readsInput)
 		NdirProgramScan(make, std::cin.rdbuf(), "standard input");
 	for (int i = 1; i < argc; i++)
@@ -153,21 +138,18 @@ NdirProgramEnd()
 {
 	static bool said;
 
-	/* Output that could not be written in full is no success. */
-	if (!std::cout.flush() || writeFailed) {
-		if (!said)
-			say(std::string(programName) + ": error writing standard output\n");
-		said = true;
-		return 1;
-	}
-	return failed ? 1 : 0;
+	if (std::cout.flush() && !writeFailed)
+		return failed ? 1 : 0;
+	if (!said)
+		say(std::string(programName) + ": error writing standard output\n");
+	said = true;
+	return 1;
 }
 
 void
 NdirProgramWrite(std::ostream &os, const char *text, size_t n)
 {
 	std::streamsize size = static_cast<std::streamsize>(n);
-
 	if (os.rdbuf()->sputn(text, size) != size)
 		writeFailed = true;
 }
@@ -175,17 +157,13 @@ NdirProgramWrite(std::ostream &os, const char *text, size_t n)
 void
 NdirProgramWarn(const std::string &text)
 {
-	std::string line = programName;
-
-	line.append(": ").append(listingName).append(": ").append(text).append("\n");
-	say(line);
+	say(std::string(programName) + ": " + listingName + ": " + text + "\n");
 }
 
 void
 NdirProgramShow(std::string &message, const char *text)
 {
 	static const char HEX[] = "0123456789abcdef";
-
 	for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; p++) {
 		if (*p >= 0x20 && *p < 0x7f)
 			message += static_cast<char>(*p);
@@ -194,14 +172,5 @@ NdirProgramShow(std::string &message, const char *text)
 	}
 }
 
-void
-NdirProgramFail()
-{
-	failed = true;
-}
-
-int
-NdirProgramUnopened()
-{
-	return unopened;
-}
+void NdirProgramFail() { failed = true; }
+int NdirProgramUnopened() { return unopened; }

@@ -1,10 +1,9 @@
 /* SPDX-License-Identifier: ISC */
 /*
- * What the listing programs share: reading each listing named on the
- * command line (or standard input), with DOS line ends taken as line
- * ends, through a scanner of the program's own class; the messages; and
- * the exit status.  Not installed: it is the programs' plumbing, not
- * part of the scanner's interface.
+ * What the listing programs share: each listing named on the command line
+ * (or standard input) read through the program's own scanner, DOS line
+ * ends taken as line ends; messages; exit status.  Not installed: it is
+ * the programs' plumbing, not the scanner's interface.
  */
 #ifndef NDIRPROGRAM_H
 #define NDIRPROGRAM_H
@@ -19,10 +18,9 @@
 #include "ndirlexer.h"
 
 /*
- * Reads another stream buffer with every carriage return that stands
- * just before a line feed left out, so that a listing saved on DOS reads
- * as one with Unix line ends.  A carriage return anywhere else stays.
- * It works in the reader's own buffer: no copy of the input is kept.
+ * Reads another stream buffer with each carriage return just before a
+ * line feed left out (others stay): a listing saved on DOS reads as one
+ * with Unix line ends.  No copy of the input is kept.
  */
 class NdirLineEnds : public std::streambuf {
 public:
@@ -41,10 +39,8 @@ private:
 	std::streamsize fill(char *s, std::streamsize n);
 
 	std::streambuf *source;
-	/* The get area of underflow(); the scanner reads through xsgetn. */
-	char one = 0;
-	/* Empty input counts as ending at a line end. */
-	char last = '\n';
+	char one = 0;		/* underflow()'s get area; the scanner reads by xsgetn */
+	char last = '\n';	/* empty input counts as ending at a line end */
 };
 
 /*
@@ -68,10 +64,9 @@ int NdirProgramMain(const char *name, const NdirMakeLexer &make, bool readsInput
     int argc, char *argv[]);
 
 /*
- * Flushes standard output and returns the exit status: 1 when output
- * could not be written in full (said once, on standard error) or a record
- * was left out, else 0.  NdirProgramMain ends with it; a program that
- * writes more afterwards calls it again.
+ * Flushes standard output and returns the exit status: 1 when output was
+ * not written in full (said once, on standard error) or a record was left
+ * out, else 0.  NdirProgramMain ends with it; call again after more output.
  */
 int NdirProgramEnd();
 
