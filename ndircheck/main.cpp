@@ -277,7 +277,7 @@ Checker::push(std::string_view part)
 			m.page.FromTree(e->d_name, key) || (key = e->d_name, true);
 		for (char &c : key)
 			c = m.page.fold(c);
-		l.names.emplace_back(key, e->d_name);
+		l.names.emplace_back(std::move(key), e->d_name);
 	}
 	l.state = errno == 0 ? FOUND : unreadable(l.path, errno);
 	std::sort(l.names.begin(), l.names.end());
