@@ -248,7 +248,8 @@ Checker::push(std::string_view part)
 			l.state = UNMAPPED;
 			return;
 		}
-		l.path = drive->second.dir, at = drive->second.fd;
+		const Drive &d = drive->second;
+		l.path = d.dir, at = d.fd;
 	} else {
 		const Level &parent = levels[levels.size() - 2];
 		const char *named = parent.find(l.part);
