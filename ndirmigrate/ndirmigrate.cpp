@@ -60,7 +60,7 @@ static const char *const REASONS[] = {
 static const char INCOMPLETE[] = "incomplete record: the rest of the listing is skipped";
 static const char PROGRAM[] = "named, not copied: a program file (.EXE, .DLL)";
 
-/* Most owners differ from these at the first letter: compared there first, each file line costs no call. */
+/* Compared at the first letter first: most owners differ there, and a line then costs no call. */
 const char *
 NdirOwnerFolder(const char *owner)
 {
