@@ -77,7 +77,7 @@ ndircheck::Take(const NdirOutcome &o)
 	auto [origin, added] = blockOrigins.try_emplace(o.r.owner, m.origins.size());
 	if (added) {
 		std::string shown;
-		NdirTargetDirectory(o.r, [&shown](const char *piece) { shown += piece; }, false);
+		NdirTargetRoot(o.r, [&shown](const char *piece) { shown += piece; });
 		std::string key(shown.size() + 1, '\0');
 		key.resize(NdirDosKey(shown.c_str(), &key[0], m.page.fold));
 		Folder &f = m.folders.try_emplace(key, Folder{shown, {}}).first->second;

@@ -383,29 +383,20 @@ NdirScript::Lines(const NdirOutcome &o)
 }
 
 /* 0 marks a free slot: the one hash in 2^64 that is 0 counts as 1. */
-static uint64_t
-hashOf(const NdirText<NDIR_TARGET_MAX> &key)
+uint64_t
+NdirTargets::Hash(const NdirText<NDIR_TARGET_MAX> &key) const
 {
 	uint64_t hash = std::hash<std::string_view>()(std::string_view(key.buf, key.n));
 
-	return hash != 0 ? hash : 1;
-}
-
-void
-NdirTargets::Prefetch(const NdirText<NDIR_TARGET_MAX> &key) const
-{
+	if (hash == 0)
+		hash = 1;
 	if (!slots.empty())
-		__builtin_prefetch(&slots[hashOf(key) & (slots.size() - 1)]);
+		__builtin_prefetch(&slots[hash & (slots.size() - 1)]);
+	return hash;
 }
 
 bool
-NdirTargets::Add(const NdirText<NDIR_TARGET_MAX> &key)
-{
-	return insert(hashOf(key));
-}
-
-bool
-NdirTargets::insert(uint64_t hash)
+NdirTargets::Add(uint64_t hash)
 {
 	if (4 * (used + 1) > 3 * slots.size()) {
 		/* The targets of a small listing fit the first table. */
@@ -414,7 +405,7 @@ NdirTargets::insert(uint64_t hash)
 		used = 0;
 		for (uint64_t h : old)
 			if (h != 0)
-				insert(h);
+				Add(h);
 	}
 	size_t mask = slots.size() - 1;
 	for (size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -449,12 +440,12 @@ NdirMigrate::FileUpdate()
 		o.Compose(targets.fold, TakesNames());
 	if (o.fate == NDIR_INCOMPLETE)
 		NdirWarnRecord(o.r, o.reason);
-	if (o.fate == NDIR_COPIED)
-		targets.Prefetch(o.key);
+	uint64_t target = o.fate == NDIR_COPIED ? targets.Hash(o.key) : 0;
 	Take(o);
-	if (o.fate == NDIR_COPIED && !targets.Add(o.key)) {
+	if (o.fate == NDIR_COPIED && !targets.Add(target)) {
 		std::string again = "copied to ";
-		o.Compose(targets.fold);
+		if (!TakesNames())
+			o.Compose(targets.fold);
 		NdirProgramShow(again, o.target.buf);
 		NdirWarnRecord(o.r, (again + " again: the earlier copy is overwritten").c_str());
 	}

@@ -69,21 +69,25 @@ NdirSourceName(const NdirRecord &r, Add add)
 	add(r.name ? r.name : "<FileName>");
 }
 
-/*
- * The owner's part of the target, O:\FOLDER or N:\, and with `directory'
- * the whole directory: N:\PATH or O:\FOLDER\OLDSERV\PATH.
- */
-template <class Add> void
-NdirTargetDirectory(const NdirRecord &r, Add add, bool directory = true)
+/* The owner's part of the target, O:\FOLDER or N:\; true for a personal folder. */
+template <class Add> bool
+NdirTargetRoot(const NdirRecord &r, Add add)
 {
 	const char *folder = NdirOwnerFolder(r.owner);
 
 	add(folder ? NDIR_PERSONAL_ROOT : NDIR_SHARED_ROOT);
 	if (folder)
 		add(folder);
-	if (folder && directory)
+	return folder != nullptr;
+}
+
+/* The target directory: N:\PATH, or O:\FOLDER\OLDSERV\PATH. */
+template <class Add> void
+NdirTargetDirectory(const NdirRecord &r, Add add)
+{
+	if (NdirTargetRoot(r, add))
 		add(NDIR_OLD_SERVER);
-	if (r.path && directory)
+	if (r.path)
 		add(r.path);
 }
 
@@ -216,16 +220,17 @@ class NdirTargets {
 public:
 	explicit NdirTargets(const NdirFold &fold) : fold(fold) {}
 
-	/* Adds a target's key (NdirOutcome::key); false when it was added before. */
-	bool Add(const NdirText<NDIR_TARGET_MAX> &key);
-	/* Fetches the key's slot ahead of its Add: a look-up of a large run waits for memory. */
-	void Prefetch(const NdirText<NDIR_TARGET_MAX> &key) const;
+	/*
+	 * The hash of a target's key (NdirOutcome::key), whose slot it starts
+	 * fetching: in a large run the look-up of Add waits for memory.
+	 */
+	uint64_t Hash(const NdirText<NDIR_TARGET_MAX> &key) const;
+	/* Adds a target by its hash; false when it was added before. */
+	bool Add(uint64_t hash);
 
 	const NdirFold &fold;	/* how the run's targets compare */
 
 private:
-	bool insert(uint64_t hash);
-
 	std::vector<uint64_t> slots;	/* a power of two of them; 0 marks a free one */
 	size_t used = 0;
 };

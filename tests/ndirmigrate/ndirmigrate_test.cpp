@@ -203,7 +203,7 @@ TEST(Targets, FindEveryTargetAddedAgainAmongThousands)
 		NdirText<NDIR_TARGET_MAX> key;
 		key << target.c_str();
 		key.n = NdirDosKey(key.buf, key.buf, targets.fold);
-		return targets.Add(key);
+		return targets.Add(targets.Hash(key));
 	};
 
 	for (int round = 0; round < 2; round++)
